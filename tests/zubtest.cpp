@@ -1,0 +1,67 @@
+#include "zubtest.h"
+
+#include "zubapp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+const std::string& ZubTestDir()
+{
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/zubtest.XXXXXX";
+        const char* made = mkdtemp(pattern);
+        if (!made)
+            throw std::runtime_error("cannot create a temporary folder");
+        return std::string(made);
+    }();
+    return dir;
+}
+
+std::string ZubSharedData(const std::string& name)
+{
+    return std::string(ZUB_SHARED_DATA_DIR) + "/" + name;
+}
+
+bool ZubFileExists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
+
+std::vector<uint8_t> ZubReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ZubReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void ZubWriteFile(const std::string& path, const void* data, size_t size)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+void ZubWriteText(const std::string& path, const std::string& text)
+{
+    ZubWriteFile(path, text.data(), text.size());
+}
+
+void ZubResetApp()
+{
+    CZubApp& app = ZubApp();
+    app.m_log.CloseFile();
+    app.m_params = SZubParams::Defaults();
+    app.m_log.SetView(nullptr);
+    app.SetShell(nullptr);
+    app.m_bSilent = false;
+}

@@ -1,0 +1,129 @@
+// The application object of the core: the parameter record with its persistence, the log,
+// the shell the core asks for windows, and the silent flag.
+#pragma once
+
+#include "zublog.h"
+#include "zubprofile.h"
+
+#include <atomic>
+#include <string>
+
+// Every option of the system. The constructor gives the initial values used before the
+// settings are read; the readers apply each key's own default when the key is absent.
+struct SZubParams
+{
+    // "Settings"
+    int ROIAutomatic = 1;
+    int ROIAutoNumFrames = 0;
+    int ROIManualWidth = 640;
+    int ROIManualHeight = 480;
+    double ROIFactorBright = 0.0;
+    double ROIFactorSize = 0.0;
+    bool ShowHisto = false;
+    bool ShowConsole = false;
+    bool ShowResults = false;
+    bool ProcessAuto = false;
+    int PlanetSizeFilter = 0;
+    bool DarkAllFrames = false;
+    int DarkFrames = 0;
+    bool Simulation = false;
+    int RejectDuplicities = 0;
+    bool SilentMode = false;
+    int ProcessAutoChannel = 0;  // not persisted
+
+    // "Simulation"
+    int RelativePositionX = 0;
+    int RelativePositionY = 0;
+    int ImpactSize = 0;
+    int PositionRandom = 0;
+    int IntensityTotal = 0;
+    int IntensityInc = 0;
+    int IntensityRand = 0;
+    int FrameInitial = 0;
+    int FrameDuration = 0;
+
+    // "Test"
+    bool LimitProcessFrames = false;
+    int ProcessFrames = 0;
+    bool SaveAvgFrame = false;
+    bool SaveIntermediateFrames = false;
+    int SaveAllFrameNumber = 0;
+    bool WriteConsole = false;
+    bool LogProcess = false;
+    bool LogFlush = false;
+    bool LogResetAtOpenFile = false;
+    bool LogDetails = false;
+    bool LogDetailsFrames = false;
+    int LogDetailsFramesFrom = 0;
+    int LogDetailsFramesTo = 0;
+    bool LogImagesCsv = false;
+    std::string LogFilename;
+
+    // "KIV_Algorithm"
+    int ListSize = 0;
+    int MinDetection = 0;
+    int MinIncrBright = 0;
+    int RadiusSearch = 0;
+    bool SubstractAvg = false;
+    bool Mask = false;
+    int MaskPixels = 0;
+
+    // Every key at the value a first start with empty settings gives.
+    static SZubParams Defaults();
+};
+
+// What the core needs from the windowing side. The desktop program and the headless front
+// ends implement it; without one, message boxes go to stderr.
+class IZubShell
+{
+public:
+    virtual ~IZubShell() = default;
+    // A plain information box with one OK button.
+    virtual void MessageBox(const std::string& text) = 0;
+};
+
+class CZubApp
+{
+public:
+    CZubApp();
+    CZubApp(const CZubApp&) = delete;
+    CZubApp& operator=(const CZubApp&) = delete;
+
+    // Section readers dump what they read to the log; writers save atomically.
+    void ReadSettingsParams();
+    void ReadSimulationParams();
+    void ReadTestParams();
+    void ReadKivParams();
+    bool WriteSettingsParams();
+    bool WriteSimulationParams();
+    bool WriteTestParams();
+    bool WriteKivParams();
+    // Start-up order (Test first, so the log options are known) and exit order.
+    void ReadAllParams();
+    bool WriteAllParams();
+
+    // Points the profile at another file (tests, or a changed $ZUB_REGISTRY).
+    void SetProfilePath(const std::string& path);
+    CZubProfile& GetProfile() { return m_profile; }
+
+    void SetShell(IZubShell* pShell) { m_pShell = pShell; }
+    IZubShell* GetShell() const { return m_pShell; }
+
+    SZubParams m_params;
+    CZubLog m_log;
+    // The main window's silent flag, read by processing without a lock.
+    std::atomic<bool> m_bSilent{false};
+
+private:
+    CZubProfile m_profile;
+    IZubShell* m_pShell = nullptr;
+};
+
+// The process's application object.
+CZubApp& ZubApp();
+
+// Shows a message box through the installed shell (headless: "Zub: <text>" on stderr).
+void ZubMessageBox(const std::string& text);
+
+// Diagnostic trace output, outside the log: stderr.
+void ZubTrace(const char* format, ...) ZUB_PRINTF(1, 2);

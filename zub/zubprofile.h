@@ -1,0 +1,51 @@
+// The user's settings store: a typed INI file with the hierarchy company/application/
+// section/key. Reading tolerates anything; writing is atomic and keeps what it does not know.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class CZubProfile
+{
+public:
+    // $ZUB_REGISTRY, else $XDG_CONFIG_HOME/Trelvane/Zub.ini, else ~/.config/Trelvane/Zub.ini.
+    static std::string DefaultPath();
+
+    explicit CZubProfile(std::string path = DefaultPath());
+
+    const std::string& GetPath() const { return m_path; }
+
+    // (Re)reads the file; a missing or unreadable file is an empty profile.
+    void Load();
+    // Writes the whole profile atomically (temporary file, then rename). False on failure.
+    bool Save() const;
+
+    // A missing key, a value of another type or a number out of 32 bits gives the default.
+    int GetProfileInt(const std::string& section, const std::string& key, int nDefault) const;
+    std::string GetProfileString(const std::string& section, const std::string& key,
+                                 const std::string& sDefault) const;
+    // Change the loaded profile; Save() makes it permanent.
+    void WriteProfileInt(const std::string& section, const std::string& key, int nValue);
+    void WriteProfileString(const std::string& section, const std::string& key,
+                            const std::string& sValue);
+
+private:
+    struct SLine
+    {
+        std::string key;  // empty: a line kept verbatim (comment, blank, unparsed)
+        std::string value;  // "dword:<n>" or "sz:<text>" as stored
+    };
+    struct SSection
+    {
+        std::string name;
+        std::vector<SLine> lines;
+    };
+
+    const std::string* FindRaw(const std::string& section, const std::string& key) const;
+    void SetRaw(const std::string& section, const std::string& key, std::string value);
+
+    std::string m_path;
+    std::vector<std::string> m_preamble;  // lines before the first section
+    std::vector<SSection> m_sections;
+};

@@ -1,0 +1,44 @@
+// Small value types shared by the whole core.
+#pragma once
+
+#include <cstdint>
+
+// A point in pixel coordinates, x = column, y = row, both from 0.
+struct SZubPoint
+{
+    int32_t x = 0;
+    int32_t y = 0;
+    friend bool operator==(const SZubPoint&, const SZubPoint&) = default;
+};
+
+// A size in pixels, width first.
+struct SZubSize
+{
+    int32_t cx = 0;
+    int32_t cy = 0;
+    friend bool operator==(const SZubSize&, const SZubSize&) = default;
+};
+
+// The 40-byte bitmap information header that describes every decoded frame buffer:
+// 24-bit rows padded to 4 bytes, in the order the source delivers them.
+struct BITMAPINFOHEADER
+{
+    uint32_t biSize = 0;
+    int32_t biWidth = 0;
+    int32_t biHeight = 0;
+    uint16_t biPlanes = 0;
+    uint16_t biBitCount = 0;
+    uint32_t biCompression = 0;
+    uint32_t biSizeImage = 0;
+    int32_t biXPelsPerMeter = 0;
+    int32_t biYPelsPerMeter = 0;
+    uint32_t biClrUsed = 0;
+    uint32_t biClrImportant = 0;
+};
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER must be 40 bytes");
+
+// Bytes in one 24-bit row of the given width, padded to a multiple of 4.
+constexpr int64_t ZubStride24(int64_t width)
+{
+    return ((width * 24 + 31) / 32) * 4;
+}
