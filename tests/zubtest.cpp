@@ -65,3 +65,12 @@ void ZubResetApp()
     app.SetShell(nullptr);
     app.m_bSilent = false;
 }
+
+std::vector<std::string> CZubLogRecorderWnd::ConsoleLines() const
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : m_lines)
+        if (line.rfind("C:", 0) == 0)
+            lines.push_back(line.substr(2));
+    return lines;
+}

@@ -16,3 +16,31 @@ void ZubWriteFile(const std::string& path, const void* data, size_t size);
 void ZubWriteText(const std::string& path, const std::string& text);
 // Parameters at their first-start defaults, log lines captured, no log file.
 void ZubResetApp();
+
+#include "zubapp.h"
+#include "zubwnd.h"
+
+// Collects the message boxes the core raises.
+class CZubRecordingShell : public IZubShell
+{
+public:
+    void MessageBox(const std::string& text) override { m_boxes.push_back(text); }
+    std::vector<std::string> m_boxes;
+};
+
+// Collects the log lines sent to the view: "V:" view box, "C:" console.
+class CZubLogRecorderWnd : public CZubWnd
+{
+public:
+    LRESULT WindowProc(UINT msg, WPARAM, LPARAM lParam) override
+    {
+        if (msg == WM_LOG_VIEW)
+            m_lines.push_back("V:" + std::string(reinterpret_cast<const char*>(lParam)));
+        else if (msg == WM_LOG_CONSOLE)
+            m_lines.push_back("C:" + std::string(reinterpret_cast<const char*>(lParam)));
+        return 0;
+    }
+    // The console lines only, without prefix.
+    std::vector<std::string> ConsoleLines() const;
+    std::vector<std::string> m_lines;
+};

@@ -1,0 +1,325 @@
+#include "zubapp.h"
+
+#include <charconv>
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+// One persisted key: its section entry, the field it fills and its dump line.
+struct SZubKey
+{
+    enum EKind { Int, Flag, Factor, Text };
+
+    SZubKey(const char* n, int SZubParams::*p, const char* d) : name(n), kind(Int), pInt(p), dump(d) {}
+    SZubKey(const char* n, bool SZubParams::*p, const char* d) : name(n), kind(Flag), pFlag(p), dump(d) {}
+    SZubKey(const char* n, double SZubParams::*p, const char* d)
+        : name(n), kind(Factor), pFactor(p), dump(d) {}
+    SZubKey(const char* n, std::string SZubParams::*p, const char* d)
+        : name(n), kind(Text), pText(p), dump(d) {}
+
+    const char* name;
+    EKind kind;
+    int SZubParams::*pInt = nullptr;
+    bool SZubParams::*pFlag = nullptr;
+    double SZubParams::*pFactor = nullptr;
+    std::string SZubParams::*pText = nullptr;
+    const char* dump;  // null: the key has no dump line
+};
+
+struct SZubSection
+{
+    const char* name;
+    const char* header;
+    std::vector<SZubKey> keys;  // in dump order
+};
+
+using P = SZubParams;
+
+const SZubSection kSettings{
+    "Settings",
+    "Reading Options parameters.",
+    {
+        {"ROIAutomatic", &P::ROIAutomatic, "ROIAutomatic:         %i"},
+        {"ROIAutoNumFrames", &P::ROIAutoNumFrames, "ROIAutoNumFrames:     %i"},
+        {"ROIManualWidth", &P::ROIManualWidth, "ROIManualWidth:       %i"},
+        {"ROIManualHeight", &P::ROIManualHeight, "ROIManualHeight:      %i"},
+        {"ROIFactorBright", &P::ROIFactorBright, "ROIFactorBright:   %7.3f"},
+        {"ROIFactorSize", &P::ROIFactorSize, "ROIFactorSize:     %7.3f"},
+        {"ShowHisto", &P::ShowHisto, "ShowHisto:            %i"},
+        {"ShowConsole", &P::ShowConsole, "ShowConsole:          %i"},
+        {"ShowResults", &P::ShowResults, "ShowResults:          %i"},
+        {"ProcessAuto", &P::ProcessAuto, "ProcessAuto:          %i"},
+        {"PlanetSizeFilter", &P::PlanetSizeFilter, "PlanetSizeFilter:     %i"},
+        {"DarkAllFrames", &P::DarkAllFrames, "DarkAllFrames:        %i"},
+        {"DarkFrames", &P::DarkFrames, "DarkFrames:           %i"},
+        {"Simulation", &P::Simulation, "Simulation:           %i"},
+        {"RejectDuplicities", &P::RejectDuplicities, "RejectDuplicities:    %i"},
+        {"SilentMode", &P::SilentMode, "SilentMode:           %i"},
+    }};
+
+const SZubSection kSimulation{
+    "Simulation",
+    "Reading Simulation parameters.",
+    {
+        {"RelativePositionX", &P::RelativePositionX, "RelativePositionX:     %i"},
+        {"RelativePositionY", &P::RelativePositionY, "RelativePositionY:     %i"},
+        {"ImpactSize", &P::ImpactSize, "ImpactSize:            %i"},
+        {"PositionRandom", &P::PositionRandom, "PositionRandom:        %i"},
+        {"IntensityTotal", &P::IntensityTotal, "IntensityTotal:        %i"},
+        {"IntensityInc", &P::IntensityInc, "IntensityInc:          %i"},
+        {"IntensityRand", &P::IntensityRand, "IntensityRand:         %i"},
+        {"FrameInitial", &P::FrameInitial, "FrameInitial:          %i"},
+        {"FrameDuration", &P::FrameDuration, "FrameDuration:         %i"},
+    }};
+
+const SZubSection kTest{
+    "Test",
+    "Reading Test parameters.",
+    {
+        {"LimitProcessFrames", &P::LimitProcessFrames, "LimitProcessFrames:     %i"},
+        {"ProcessFrames", &P::ProcessFrames, "ProcessFrames:          %i"},
+        {"SaveAvgFrame", &P::SaveAvgFrame, "SaveAvgFrame:           %i"},
+        {"SaveIntermediateFrames", &P::SaveIntermediateFrames, "SaveIntermediateFrames: %i"},
+        {"SaveAllFrameNumber", &P::SaveAllFrameNumber, "SaveAllFrameNumber:     %i"},
+        {"WriteConsole", &P::WriteConsole, "WriteConsole:           %i"},
+        {"LogProcess", &P::LogProcess, "LogProcess:             %i"},
+        {"LogFlush", &P::LogFlush, nullptr},
+        {"LogResetAtOpenFile", &P::LogResetAtOpenFile, "LogResetAtOpenFile:     %i"},
+        {"LogDetails", &P::LogDetails, "LogDetails:             %i"},
+        {"LogDetailsFrames", &P::LogDetailsFrames, "LogDetailsFrames:       %i"},
+        {"LogDetailsFramesFrom", &P::LogDetailsFramesFrom, "LogDetailsFramesFrom:   %i"},
+        {"LogDetailsFramesTo", &P::LogDetailsFramesTo, "LogDetailsFramesTo:     %i"},
+        {"LogImagesCsv", &P::LogImagesCsv, "LogImagesCsv:           %i"},
+        {"LogFilename", &P::LogFilename, "LogFilename:            %s"},
+    }};
+
+const SZubSection kKiv{
+    "KIV_Algorithm",
+    "Reading KIV parameters.",
+    {
+        {"ListSize", &P::ListSize, "ListSize:               %i"},
+        {"MinDetection", &P::MinDetection, "MinDetection:           %i"},
+        {"MinIncrBright", &P::MinIncrBright, "MinIncrBright:          %i"},
+        {"RadiusSearch", &P::RadiusSearch, "RadiusSearch:           %i"},
+        {"SubstractAvg", &P::SubstractAvg, "SubstractAvg:           %i"},
+        {"Mask", &P::Mask, "Mask:                   %i"},
+        {"MaskPixels", &P::MaskPixels, "MaskPixels:             %i"},
+    }};
+
+// Reading and writing take the factors first, then the rest in dump order.
+std::vector<const SZubKey*> StorageOrder(const SZubSection& section)
+{
+    std::vector<const SZubKey*> order;
+    for (const SZubKey& key : section.keys)
+        if (key.kind == SZubKey::Factor)
+            order.push_back(&key);
+    for (const SZubKey& key : section.keys)
+        if (key.kind != SZubKey::Factor)
+            order.push_back(&key);
+    return order;
+}
+
+// Locale-independent: the settings file must read the same under every locale.
+double ParseFactor(const std::string& text)
+{
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return 0.0;
+    double value = 0.0;
+    const char* first = text.data() + begin;
+    if (*first == '+')
+        ++first;
+    if (std::from_chars(first, text.data() + text.size(), value).ec != std::errc())
+        return 0.0;
+    return value;
+}
+
+// "%7.3f", independent of the locale.
+std::string FormatFactor(double value)
+{
+    char digits[64];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value,
+                                      std::chars_format::fixed, 3);
+    std::string text(digits, result.ptr);
+    if (text.size() < 7)
+        text.insert(0, 7 - text.size(), ' ');
+    return text;
+}
+
+void ReadKey(const CZubProfile& profile, const char* section, const SZubKey& key,
+             const SZubParams& defaults, SZubParams& params)
+{
+    switch (key.kind)
+    {
+    case SZubKey::Int:
+        params.*key.pInt = profile.GetProfileInt(section, key.name, defaults.*key.pInt);
+        break;
+    case SZubKey::Flag:
+        params.*key.pFlag = profile.GetProfileInt(section, key.name, defaults.*key.pFlag) != 0;
+        break;
+    case SZubKey::Factor:
+        params.*key.pFactor = ParseFactor(
+            profile.GetProfileString(section, key.name, FormatFactor(defaults.*key.pFactor)));
+        break;
+    case SZubKey::Text:
+        params.*key.pText = profile.GetProfileString(section, key.name, defaults.*key.pText);
+        break;
+    }
+}
+
+void WriteKey(CZubProfile& profile, const char* section, const SZubKey& key,
+              const SZubParams& params)
+{
+    switch (key.kind)
+    {
+    case SZubKey::Int:
+        profile.WriteProfileInt(section, key.name, params.*key.pInt);
+        break;
+    case SZubKey::Flag:
+        profile.WriteProfileInt(section, key.name, params.*key.pFlag ? 1 : 0);
+        break;
+    case SZubKey::Factor:
+        profile.WriteProfileString(section, key.name, FormatFactor(params.*key.pFactor));
+        break;
+    case SZubKey::Text:
+        profile.WriteProfileString(section, key.name, params.*key.pText);
+        break;
+    }
+}
+
+std::string DumpLine(const SZubKey& key, const SZubParams& params)
+{
+    char line[256];
+    switch (key.kind)
+    {
+    case SZubKey::Int:
+        std::snprintf(line, sizeof line, key.dump, params.*key.pInt);
+        break;
+    case SZubKey::Flag:
+        std::snprintf(line, sizeof line, key.dump, params.*key.pFlag ? 1 : 0);
+        break;
+    case SZubKey::Factor:
+        std::snprintf(line, sizeof line, key.dump, params.*key.pFactor);
+        break;
+    case SZubKey::Text:
+        return std::string(key.dump, std::string(key.dump).find('%')) + params.*key.pText;
+    }
+    return line;
+}
+
+void ReadSection(CZubProfile& profile, const SZubSection& section, SZubParams& params,
+                 CZubLog& log)
+{
+    profile.Load();
+    const SZubParams defaults = SZubParams::Defaults();
+    for (const SZubKey* key : StorageOrder(section))
+        ReadKey(profile, section.name, *key, defaults, params);
+
+    log.LogText("");
+    log.LogText(section.header);
+    for (const SZubKey& key : section.keys)
+        if (key.dump)
+            log.LogText(DumpLine(key, params));
+}
+
+bool WriteSection(CZubProfile& profile, const SZubSection& section, const SZubParams& params,
+                  CZubLog& log)
+{
+    profile.Load();  // keep what others wrote since we read
+    for (const SZubKey* key : StorageOrder(section))
+        WriteKey(profile, section.name, *key, params);
+    if (profile.Save())
+        return true;
+    log.LogText("Cannot write settings file: " + profile.GetPath());
+    return false;
+}
+}  // namespace
+
+SZubParams SZubParams::Defaults()
+{
+    SZubParams p;
+    p.ROIAutoNumFrames = 20;
+    p.ROIFactorBright = 0.9;
+    p.ROIFactorSize = 1.1;
+    p.ShowResults = true;
+    p.PlanetSizeFilter = 5;
+    p.DarkFrames = 20;
+    p.RejectDuplicities = 20;
+
+    p.ImpactSize = 1;
+    p.IntensityTotal = 250;
+    p.IntensityInc = 20;
+    p.FrameInitial = 50;
+    p.FrameDuration = 20;
+
+    p.ProcessFrames = 100;
+    p.LogFilename = "zub.log";
+
+    p.ListSize = 20;
+    p.MinDetection = 3;
+    p.MinIncrBright = 20;
+    p.RadiusSearch = 10;
+    p.SubstractAvg = true;
+    p.Mask = true;
+    p.MaskPixels = 40;
+    return p;
+}
+
+CZubApp::CZubApp() : m_log(m_params), m_profile(CZubProfile::DefaultPath()) {}
+
+void CZubApp::ReadSettingsParams() { ReadSection(m_profile, kSettings, m_params, m_log); }
+void CZubApp::ReadSimulationParams() { ReadSection(m_profile, kSimulation, m_params, m_log); }
+void CZubApp::ReadTestParams() { ReadSection(m_profile, kTest, m_params, m_log); }
+void CZubApp::ReadKivParams() { ReadSection(m_profile, kKiv, m_params, m_log); }
+
+bool CZubApp::WriteSettingsParams() { return WriteSection(m_profile, kSettings, m_params, m_log); }
+bool CZubApp::WriteSimulationParams() { return WriteSection(m_profile, kSimulation, m_params, m_log); }
+bool CZubApp::WriteTestParams() { return WriteSection(m_profile, kTest, m_params, m_log); }
+bool CZubApp::WriteKivParams() { return WriteSection(m_profile, kKiv, m_params, m_log); }
+
+void CZubApp::ReadAllParams()
+{
+    ReadTestParams();
+    ReadSettingsParams();
+    ReadSimulationParams();
+    ReadKivParams();
+}
+
+bool CZubApp::WriteAllParams()
+{
+    bool ok = WriteTestParams();
+    ok = WriteSettingsParams() && ok;
+    ok = WriteSimulationParams() && ok;
+    ok = WriteKivParams() && ok;
+    return ok;
+}
+
+void CZubApp::SetProfilePath(const std::string& path)
+{
+    m_profile = CZubProfile(path);
+}
+
+CZubApp& ZubApp()
+{
+    static CZubApp app;
+    return app;
+}
+
+void ZubMessageBox(const std::string& text)
+{
+    if (IZubShell* shell = ZubApp().GetShell())
+        shell->MessageBox(text);
+    else
+        std::fprintf(stderr, "Zub: %s\n", text.c_str());
+}
+
+void ZubTrace(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+}

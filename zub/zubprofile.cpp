@@ -1,0 +1,214 @@
+#include "zubprofile.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <strings.h>
+#include <unistd.h>
+
+namespace
+{
+const char kDwordPrefix[] = "dword:";
+const char kSzPrefix[] = "sz:";
+
+std::string Trim(const std::string& s)
+{
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return {};
+    const size_t e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+// The registry the settings replace ignores case in names.
+bool SameName(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+bool StartsWith(const std::string& s, const char* prefix)
+{
+    return s.rfind(prefix, 0) == 0;
+}
+
+std::string EnvOrEmpty(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+}  // namespace
+
+std::string CZubProfile::DefaultPath()
+{
+    const std::string overridden = EnvOrEmpty("ZUB_REGISTRY");
+    if (!overridden.empty())
+        return overridden;
+    std::string config = EnvOrEmpty("XDG_CONFIG_HOME");
+    if (config.empty())
+    {
+        const std::string home = EnvOrEmpty("HOME");
+        config = (home.empty() ? std::string(".") : home) + "/.config";
+    }
+    return config + "/Trelvane/Zub.ini";
+}
+
+CZubProfile::CZubProfile(std::string path) : m_path(std::move(path))
+{
+    Load();
+}
+
+void CZubProfile::Load()
+{
+    m_preamble.clear();
+    m_sections.clear();
+    std::ifstream in(m_path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string trimmed = Trim(line);
+        if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']')
+        {
+            m_sections.push_back({trimmed.substr(1, trimmed.size() - 2), {}});
+            continue;
+        }
+        if (m_sections.empty())
+        {
+            m_preamble.push_back(line);
+            continue;
+        }
+        const size_t eq = line.find('=');
+        SLine entry;
+        if (eq != std::string::npos && !Trim(line.substr(0, eq)).empty())
+        {
+            entry.key = Trim(line.substr(0, eq));
+            entry.value = line.substr(eq + 1);
+            const size_t b = entry.value.find_first_not_of(" \t");
+            entry.value = b == std::string::npos ? std::string() : entry.value.substr(b);
+        }
+        else
+        {
+            entry.value = line;  // kept as it stands
+        }
+        m_sections.back().lines.push_back(std::move(entry));
+    }
+}
+
+bool CZubProfile::Save() const
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target(m_path);
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path(), ec);
+
+    const std::string temp = m_path + ".tmp." + std::to_string(getpid());
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = true;
+    for (const std::string& line : m_preamble)
+        ok = ok && std::fprintf(f, "%s\n", line.c_str()) >= 0;
+    for (const SSection& section : m_sections)
+    {
+        ok = ok && std::fprintf(f, "[%s]\n", section.name.c_str()) >= 0;
+        for (const SLine& line : section.lines)
+        {
+            if (line.key.empty())
+                ok = ok && std::fprintf(f, "%s\n", line.value.c_str()) >= 0;
+            else
+                ok = ok && std::fprintf(f, "%s=%s\n", line.key.c_str(), line.value.c_str()) >= 0;
+        }
+    }
+    ok = std::fflush(f) == 0 && ok;
+    ok = fsync(fileno(f)) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok)
+        ok = std::rename(temp.c_str(), m_path.c_str()) == 0;
+    if (!ok)
+        std::remove(temp.c_str());
+    return ok;
+}
+
+const std::string* CZubProfile::FindRaw(const std::string& section, const std::string& key) const
+{
+    for (const SSection& s : m_sections)
+    {
+        if (!SameName(s.name, section))
+            continue;
+        for (const SLine& line : s.lines)
+            if (!line.key.empty() && SameName(line.key, key))
+                return &line.value;
+    }
+    return nullptr;
+}
+
+void CZubProfile::SetRaw(const std::string& section, const std::string& key, std::string value)
+{
+    SSection* target = nullptr;
+    for (SSection& s : m_sections)
+    {
+        if (!SameName(s.name, section))
+            continue;
+        for (SLine& line : s.lines)
+        {
+            if (!line.key.empty() && SameName(line.key, key))
+            {
+                line.value = std::move(value);
+                return;
+            }
+        }
+        if (!target)
+            target = &s;
+    }
+    if (!target)
+    {
+        m_sections.push_back({section, {}});
+        target = &m_sections.back();
+    }
+    target->lines.push_back({key, std::move(value)});
+}
+
+int CZubProfile::GetProfileInt(const std::string& section, const std::string& key,
+                               int nDefault) const
+{
+    const std::string* raw = FindRaw(section, key);
+    if (!raw || !StartsWith(*raw, kDwordPrefix))
+        return nDefault;
+    const std::string digits = Trim(raw->substr(sizeof(kDwordPrefix) - 1));
+    int value = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [ptr, err] = std::from_chars(digits.data(), end, value);
+    if (digits.empty() || err != std::errc() || ptr != end)
+        return nDefault;
+    return value;
+}
+
+std::string CZubProfile::GetProfileString(const std::string& section, const std::string& key,
+                                          const std::string& sDefault) const
+{
+    const std::string* raw = FindRaw(section, key);
+    if (!raw || !StartsWith(*raw, kSzPrefix))
+        return sDefault;
+    return raw->substr(sizeof(kSzPrefix) - 1);
+}
+
+void CZubProfile::WriteProfileInt(const std::string& section, const std::string& key, int nValue)
+{
+    SetRaw(section, key, kDwordPrefix + std::to_string(nValue));
+}
+
+void CZubProfile::WriteProfileString(const std::string& section, const std::string& key,
+                                     const std::string& sValue)
+{
+    // A line break would end the value early; the rest would become a stray line.
+    std::string value = sValue;
+    for (char& c : value)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    SetRaw(section, key, kSzPrefix + value);
+}
