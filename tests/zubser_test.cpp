@@ -1,0 +1,311 @@
+#include "zubser.h"
+#include "zubtest.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int64_t kUnixEpochTicks = 621355968000000000;
+
+void PutInt(Bytes& out, size_t offset, int64_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        out[offset + i] = static_cast<uint8_t>(uint64_t(value) >> (8 * i));
+}
+
+Bytes SerHeader(int32_t width, int32_t height, int32_t depth, int32_t frameCount, int32_t colorId = 0)
+{
+    Bytes header(178, 0);
+    std::memcpy(header.data(), "LUCAM-RECORDER", 14);
+    PutInt(header, 18, colorId, 4);
+    PutInt(header, 26, width, 4);
+    PutInt(header, 30, height, 4);
+    PutInt(header, 34, depth, 4);
+    PutInt(header, 38, frameCount, 4);
+    return header;
+}
+
+// Appends `frames` frames of `frameBytes` bytes, every byte of frame i equal to i + 1.
+void AppendFrames(Bytes& file, int frames, size_t frameBytes)
+{
+    for (int i = 0; i < frames; ++i)
+        file.insert(file.end(), frameBytes, static_cast<uint8_t>(i + 1));
+}
+
+void AppendTicks(Bytes& file, const std::vector<int64_t>& ticks)
+{
+    for (int64_t t : ticks) {
+        file.resize(file.size() + 8);
+        PutInt(file, file.size() - 8, t, 8);
+    }
+}
+
+std::string WriteSer(const std::string& name, const Bytes& bytes)
+{
+    const std::string path = ZubTestDir() + "/" + name;
+    ZubWriteFile(path, bytes.data(), bytes.size());
+    return path;
+}
+
+// One frame of 16-bit little-endian samples; returns the converted blue of each pixel.
+Bytes Convert16(int32_t depth, const std::vector<uint16_t>& samples)
+{
+    Bytes file = SerHeader(static_cast<int32_t>(samples.size()), 1, depth, 1);
+    for (uint16_t s : samples) {
+        file.push_back(static_cast<uint8_t>(s));
+        file.push_back(static_cast<uint8_t>(s >> 8));
+    }
+    CZubSer ser;
+    EXPECT_TRUE(ser.Open(WriteSer("depth.ser", file)));
+    EXPECT_TRUE(ser.ReadNextFrame());
+    Bytes blue;
+    for (size_t x = 0; x < samples.size(); ++x) {
+        EXPECT_EQ(ser.m_pFrame[3 * x], ser.m_pFrame[3 * x + 2]);
+        blue.push_back(ser.m_pFrame[3 * x]);
+    }
+    return blue;
+}
+
+}  // namespace
+
+TEST(ZubSer, Mono8PassReadsEveryFrameThenCloses)
+{
+    Bytes file = SerHeader(640, 480, 8, 10);
+    AppendFrames(file, 10, 640 * 480);
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("vga.ser", file)));
+    EXPECT_EQ(ser.ImageWidth * ser.ImageHeight * ser.m_iBytesPerPixel, 307200);
+    EXPECT_EQ(ser.m_bih.biSizeImage, 921600u);
+    EXPECT_EQ(ser.m_bih.biSize, 40u);
+    EXPECT_EQ(ser.m_bih.biHeight, 480);
+    EXPECT_EQ(ser.m_bih.biBitCount, 24);
+    EXPECT_EQ(ser.FrameCount, 10);
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(ser.ReadNextFrame());
+        EXPECT_EQ(ser.m_iCurrent, i + 1);
+        EXPECT_EQ(ser.m_pFrame[0], i + 1);
+        EXPECT_EQ(ser.m_pFrame[921599], i + 1);
+    }
+    EXPECT_FALSE(ser.ReadNextFrame());
+    EXPECT_FALSE(ser.IsOpen());
+}
+
+TEST(ZubSer, TwoByteSamplesAreScaledByTheirDepth)
+{
+    EXPECT_EQ(Convert16(16, {0x1234, 0xFFFF, 0x00FF}), (Bytes{0x12, 0xFF, 0x00}));
+    // LSB-aligned 12-bit samples; stray high bits saturate instead of wrapping.
+    EXPECT_EQ(Convert16(12, {4095, 2048, 15, 0xFFFF}), (Bytes{255, 128, 0, 255}));
+    EXPECT_EQ(Convert16(10, {1023, 512}), (Bytes{255, 128}));
+    EXPECT_EQ(Convert16(32, {0x1234}), (Bytes{0x12}));
+}
+
+TEST(ZubSer, DepthOfEightOrLessIsOneBytePerPixel)
+{
+    for (int32_t depth : {8, 6, 1, 0, -3}) {
+        Bytes file = SerHeader(3, 1, depth, 0);
+        file.insert(file.end(), {7, 8, 9});
+        CZubSer ser;
+        ASSERT_TRUE(ser.Open(WriteSer("low.ser", file))) << depth;
+        EXPECT_EQ(ser.m_iBytesPerPixel, 1);
+        EXPECT_EQ(ser.FrameCount, 1);
+        ASSERT_TRUE(ser.ReadNextFrame());
+        EXPECT_EQ(ser.m_pFrame[6], 9);
+    }
+}
+
+TEST(ZubSer, ColourFilesAreWrittenBlueGreenRed)
+{
+    // Two frames, so that the second one is found only with the three-sample frame size.
+    Bytes rgb = SerHeader(2, 1, 8, 2, 100);
+    rgb.insert(rgb.end(), {10, 20, 30, 40, 50, 60, 11, 21, 31, 41, 51, 61});
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("rgb.ser", rgb)));
+    EXPECT_EQ(ser.m_iBytesPerPixel, 3);
+    ASSERT_TRUE(ser.ReadFrame(1));
+    EXPECT_EQ(Bytes(ser.m_pFrame.begin(), ser.m_pFrame.begin() + 6), (Bytes{31, 21, 11, 61, 51, 41}));
+
+    Bytes bgr = SerHeader(1, 1, 16, 1, 101);
+    bgr.insert(bgr.end(), {0x00, 0x11, 0x00, 0x22, 0x00, 0x33});
+    ASSERT_TRUE(ser.Open(WriteSer("bgr.ser", bgr)));
+    EXPECT_EQ(ser.m_iBytesPerPixel, 6);
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_EQ(Bytes(ser.m_pFrame.begin(), ser.m_pFrame.begin() + 3), (Bytes{0x11, 0x22, 0x33}));
+}
+
+TEST(ZubSer, RowsArePaddedToFourBytes)
+{
+    Bytes file = SerHeader(5, 2, 8, 1);
+    file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("five.ser", file)));
+    EXPECT_EQ(ser.m_bih.biSizeImage, 32u);
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_EQ(ser.m_pFrame[12], 5);
+    EXPECT_EQ(ser.m_pFrame[16], 6);  // first file row is buffer row 0
+}
+
+TEST(ZubSer, RandomAccessStaysInsideTheFrames)
+{
+    Bytes file = SerHeader(4, 2, 8, 6);
+    AppendFrames(file, 6, 8);
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("six.ser", file)));
+    ASSERT_TRUE(ser.ReadFrame(3));
+    EXPECT_EQ(ser.m_pFrame[0], 4);
+    EXPECT_EQ(ser.m_iCurrent, 3);
+    EXPECT_FALSE(ser.ReadFrame(6));
+    EXPECT_FALSE(ser.ReadFrame(-1));
+    EXPECT_TRUE(ser.IsOpen());
+    ASSERT_TRUE(ser.ReadNextFrame());  // goes on after the frame shown
+    EXPECT_EQ(ser.m_pFrame[0], 5);
+    ser.m_iCurrent = 0;  // the player's restart
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_EQ(ser.m_pFrame[0], 1);
+    EXPECT_EQ(ser.m_iCurrent, 1);
+}
+
+TEST(ZubSer, BadFilesAreRefused)
+{
+    CZubSer ser;
+    EXPECT_FALSE(ser.Open(WriteSer("short.ser", Bytes(100, 0))));
+    EXPECT_FALSE(ser.Open(ZubTestDir() + "/missing.ser"));
+    EXPECT_FALSE(ser.Open(ZubTestDir()));
+    EXPECT_FALSE(ser.IsOpen());
+    EXPECT_FALSE(ser.ReadNextFrame());
+}
+
+TEST(ZubSer, ImpossibleGeometryIsRefused)
+{
+    CZubSer ser;
+    EXPECT_FALSE(ser.Open(WriteSer("w0.ser", SerHeader(0, 10, 8, 1))));
+    EXPECT_FALSE(ser.Open(WriteSer("hneg.ser", SerHeader(10, -1, 8, 1))));
+    EXPECT_FALSE(ser.Open(WriteSer("huge.ser", SerHeader(2147483647, 2147483647, 16, 1, 100))));
+    // Raw frame 1.5 GiB (converted exactly 1 GiB); converted frame 1 GiB + 4 bytes.
+    EXPECT_FALSE(ser.Open(WriteSer("raw.ser", SerHeader(1, 1 << 28, 16, 1, 100))));
+    EXPECT_FALSE(ser.Open(WriteSer("bmp.ser", SerHeader(1, (1 << 28) + 1, 8, 1))));
+    EXPECT_EQ(ser.FrameCount, 0);
+    EXPECT_EQ(ser.m_bih.biSizeImage, 0u);
+    // Exactly 1 GiB is allowed; with no frame in the file nothing is allocated.
+    ASSERT_TRUE(ser.Open(WriteSer("limit.ser", SerHeader(1, 1 << 28, 8, 5))));
+    EXPECT_EQ(ser.m_bih.biSizeImage, 1u << 30);
+    EXPECT_EQ(ser.FrameCount, 0);
+    EXPECT_FALSE(ser.ReadNextFrame());
+}
+
+TEST(ZubSer, TextFieldsEndAtZeroOrFieldLength)
+{
+    Bytes file = SerHeader(1, 1, 8, 0);
+    std::memset(file.data() + 42, 'o', 40);
+    std::memcpy(file.data() + 82, "scope\0junk", 10);
+    std::memset(file.data() + 162, 'd', 8);
+    file.push_back(0);
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("text.ser", file)));
+    EXPECT_EQ(ser.Observer, std::string(40, 'o'));
+    EXPECT_EQ(ser.Instrument, "scope");
+    EXPECT_EQ(ser.Telescope, "");
+    EXPECT_EQ(ser.DateTime, "dddddddd");
+    EXPECT_EQ(std::string(ser.FileID.data(), 14), "LUCAM-RECORDER");
+}
+
+TEST(ZubSer, FrameCountBecomesTheWholeFramesPresent)
+{
+    const struct { int32_t header; int32_t expected; } cases[] = {{0, 3}, {50, 3}, {-5, 3}, {2, 2}};
+    for (const auto& c : cases) {
+        Bytes file = SerHeader(2, 2, 8, c.header);
+        AppendFrames(file, 3, 4);
+        file.insert(file.end(), {9, 9});  // a truncated last frame
+        CZubSer ser;
+        ASSERT_TRUE(ser.Open(WriteSer("count.ser", file)));
+        EXPECT_EQ(ser.FrameCount, c.expected) << c.header;
+        int frames = 0;
+        while (ser.ReadNextFrame())
+            ++frames;
+        EXPECT_EQ(frames, c.expected) << c.header;
+    }
+}
+
+TEST(ZubSer, TrailerGivesFrameTimesAndIsNeverAFrame)
+{
+    // 2024-02-29 23:59:59.999 UTC; the second stamp carries the kind bits on top.
+    const int64_t leap = kUnixEpochTicks + 1709251199LL * 10000000 + 9990000;
+    Bytes file = SerHeader(2, 2, 8, 3);
+    AppendFrames(file, 3, 4);
+    AppendTicks(file, {leap, leap + 333333 + (int64_t(1) << 62), 1});
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("stamps.ser", file)));
+    EXPECT_EQ(ser.FrameCount, 3);
+    ASSERT_TRUE(ser.HasTimeStamps());
+    EXPECT_EQ(ser.GetFrameTicks(1), leap + 333333);
+    EXPECT_EQ(ser.FormatFrameUtc(0), "2024-02-29 23:59:59.999");
+    EXPECT_EQ(ser.FormatFrameUtc(1), "2024-03-01 00:00:00.032");
+    EXPECT_EQ(ser.FormatFrameUtc(2), "0001-01-01 00:00:00.000");
+    int64_t micros = 0;
+    ASSERT_TRUE(ser.GetFrameUtc(0, micros));
+    EXPECT_EQ(micros, 1709251199999000);
+    EXPECT_EQ(ser.FormatFrameUtc(3), "");
+    EXPECT_EQ(ser.GetFrameTicks(-1), 0);
+    EXPECT_FALSE(ser.ReadFrame(3));
+    int frames = 0;
+    while (ser.ReadNextFrame())
+        ++frames;
+    EXPECT_EQ(frames, 3);
+
+    file.resize(file.size() - 1);  // incomplete trailer: no time stamps at all
+    ASSERT_TRUE(ser.Open(WriteSer("stamps.ser", file)));
+    EXPECT_FALSE(ser.HasTimeStamps());
+    EXPECT_EQ(ser.FormatFrameUtc(0), "");
+    EXPECT_FALSE(ser.GetFrameUtc(0, micros));
+}
+
+TEST(ZubSer, HeaderFactsSurviveClose)
+{
+    Bytes file = SerHeader(3, 2, 8, 2);
+    AppendFrames(file, 2, 6);
+    AppendTicks(file, {kUnixEpochTicks, kUnixEpochTicks + 10000});
+    const std::string path = WriteSer("facts.ser", file);
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(path));
+    ASSERT_TRUE(ser.ReadNextFrame());
+    ser.Close();
+    EXPECT_FALSE(ser.ReadNextFrame());
+    EXPECT_FALSE(ser.ReadFrame(0));
+    EXPECT_EQ(ser.FrameCount, 2);
+    EXPECT_EQ(ser.m_bih.biWidth, 3);
+    EXPECT_EQ(ser.m_pFrame.size(), 24u);
+    EXPECT_EQ(ser.m_pFrame[0], 1);
+    EXPECT_EQ(ser.m_csPath, path);
+    EXPECT_EQ(ser.FormatFrameUtc(1), "1970-01-01 00:00:00.001");
+}
+
+TEST(ZubSer, RealJupiterRecording)
+{
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(ZubSharedData("jupiter-dslr-256x256-mono8.ser")));
+    EXPECT_EQ(ser.ImageWidth, 256);
+    EXPECT_EQ(ser.ImageHeight, 256);
+    EXPECT_EQ(ser.FrameCount, 100);
+    ASSERT_TRUE(ser.HasTimeStamps());
+    EXPECT_EQ(ser.FormatFrameUtc(0), "2019-09-29 04:00:00.000");
+    int64_t first = 0;
+    int64_t last = 0;
+    ASSERT_TRUE(ser.GetFrameUtc(0, first));
+    ASSERT_TRUE(ser.GetFrameUtc(99, last));
+    EXPECT_NEAR(double(last - first) / 99, 1e6 / 30, 1000);
+    int frames = 0;
+    uint8_t brightest = 0;
+    while (ser.ReadNextFrame()) {
+        ++frames;
+        for (size_t i = 0; i < ser.m_pFrame.size(); i += 3)
+            brightest = std::max(brightest, ser.m_pFrame[i]);
+    }
+    EXPECT_EQ(frames, 100);
+    EXPECT_GT(brightest, 100);  // the planet is there, not a black frame
+}

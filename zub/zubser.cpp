@@ -1,0 +1,332 @@
+#include "zubser.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int32_t kColorRgb = 100;
+constexpr int32_t kColorBgr = 101;
+constexpr int64_t kTicksAtUnixEpoch = 621355968000000000;  // 1970-01-01 in 100-ns ticks
+constexpr int64_t kTickMask = (int64_t(1) << 62) - 1;      // the top two bits are a kind flag
+
+int32_t ReadInt32(const uint8_t* p)
+{
+    return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                                uint32_t(p[3]) << 24);
+}
+
+int64_t ReadInt64(const uint8_t* p)
+{
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | p[i];
+    return static_cast<int64_t>(value);
+}
+
+// Text up to the first zero byte, at most `size` bytes.
+std::string ReadText(const uint8_t* p, size_t size)
+{
+    const char* text = reinterpret_cast<const char*>(p);
+    return std::string(text, strnlen(text, size));
+}
+
+int64_t FloorDiv(int64_t a, int64_t b)
+{
+    const int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// One sample reduced to 8 bits. Two-byte samples are little-endian and LSB-aligned:
+// shifted right by (depth - 8), saturated at 255.
+template <int Bytes>
+inline uint8_t Sample(const uint8_t* p, int shift)
+{
+    if constexpr (Bytes == 1) {
+        (void)shift;
+        return *p;
+    } else {
+        const unsigned value = (unsigned(p[0]) | unsigned(p[1]) << 8) >> shift;
+        return static_cast<uint8_t>(std::min(value, 255u));
+    }
+}
+
+template <int Bytes>
+void ConvertMonoRow(const uint8_t* src, uint8_t* dst, int32_t width, int shift)
+{
+    for (int32_t x = 0; x < width; ++x, src += Bytes, dst += 3) {
+        const uint8_t value = Sample<Bytes>(src, shift);
+        dst[0] = value;
+        dst[1] = value;
+        dst[2] = value;
+    }
+}
+
+// Three interleaved samples per pixel, written as blue, green, red.
+template <int Bytes, bool FileIsRgb>
+void ConvertColorRow(const uint8_t* src, uint8_t* dst, int32_t width, int shift)
+{
+    constexpr int blue = (FileIsRgb ? 2 : 0) * Bytes;
+    constexpr int red = (FileIsRgb ? 0 : 2) * Bytes;
+    for (int32_t x = 0; x < width; ++x, src += 3 * Bytes, dst += 3) {
+        dst[0] = Sample<Bytes>(src + blue, shift);
+        dst[1] = Sample<Bytes>(src + Bytes, shift);
+        dst[2] = Sample<Bytes>(src + red, shift);
+    }
+}
+
+// Days since 1970-01-01 to a proleptic Gregorian date (era-based, no time zone involved).
+void CivilFromDays(int64_t days, int64_t& year, int& month, int& day)
+{
+    days += 719468;
+    const int64_t era = FloorDiv(days, 146097);
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // March = 0
+    day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+}  // namespace
+
+CZubSer::CFile& CZubSer::CFile::operator=(CFile&& other) noexcept
+{
+    if (this != &other) {
+        Reset();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+void CZubSer::CFile::Reset()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool CZubSer::CFile::ReadAt(void* buffer, size_t size, int64_t offset) const
+{
+    if (m_fd < 0 || offset < 0)
+        return false;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::pread(m_fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        size -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+bool CZubSer::Open(const std::string& path)
+{
+    Close();
+    ClearFacts();
+    // Non-blocking so that a FIFO cannot hang the open; only regular files are read.
+    CFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!file.IsOpen() || ::fstat(file.Fd(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    uint8_t header[kHeaderSize];
+    if (!file.ReadAt(header, sizeof header, 0))
+        return false;
+    DecodeHeader(header);
+    if (!PrepareLayout()) {
+        ClearFacts();
+        return false;
+    }
+    CountFrames(info.st_size);
+    m_file = std::move(file);
+    ReadTimeStamps(info.st_size);
+    m_csPath = path;
+    return true;
+}
+
+void CZubSer::Close()
+{
+    m_file.Reset();
+}
+
+void CZubSer::ClearFacts()
+{
+    FileID.fill(0);
+    LuID = ColorID = LittleEndian = 0;
+    ImageWidth = ImageHeight = PixelDepthPerPlane = m_iBytesPerPixel = FrameCount = 0;
+    Observer.clear();
+    Instrument.clear();
+    Telescope.clear();
+    DateTime.clear();
+    DateTime_UTC.clear();
+    m_bih = BITMAPINFOHEADER{};
+    m_iCurrent = m_iNextRead = 0;
+    m_pFrame.clear();
+    m_csPath.clear();
+    m_iFrameBytes = m_iRowBytes = 0;
+    m_iShift = 0;
+    m_convertRow = nullptr;
+    m_raw.clear();
+    m_ticks.clear();
+}
+
+void CZubSer::DecodeHeader(const uint8_t* header)
+{
+    std::memcpy(FileID.data(), header, FileID.size());
+    LuID = ReadInt32(header + 14);
+    ColorID = ReadInt32(header + 18);
+    LittleEndian = ReadInt32(header + 22);
+    ImageWidth = ReadInt32(header + 26);
+    ImageHeight = ReadInt32(header + 30);
+    PixelDepthPerPlane = ReadInt32(header + 34);
+    FrameCount = ReadInt32(header + 38);
+    Observer = ReadText(header + 42, 40);
+    Instrument = ReadText(header + 82, 40);
+    Telescope = ReadText(header + 122, 40);
+    DateTime = ReadText(header + 162, 8);
+    DateTime_UTC = ReadText(header + 170, 8);
+}
+
+// Chooses the sample format and the row converter once per file, and fills m_bih.
+bool CZubSer::PrepareLayout()
+{
+    if (ImageWidth <= 0 || ImageHeight <= 0)
+        return false;
+    const bool twoBytes = PixelDepthPerPlane > 8;
+    const bool color = ColorID == kColorRgb || ColorID == kColorBgr;
+    const int bytesPerSample = twoBytes ? 2 : 1;
+    m_iBytesPerPixel = bytesPerSample * (color ? 3 : 1);
+    m_iShift = (PixelDepthPerPlane > 8 && PixelDepthPerPlane < 16) ? PixelDepthPerPlane - 8 : 8;
+
+    const int64_t stride = ZubStride24(ImageWidth);
+    m_iRowBytes = int64_t(ImageWidth) * m_iBytesPerPixel;
+    // Compared by division so that the products cannot overflow.
+    if (m_iRowBytes > kMaxFrameBytes / ImageHeight || stride > kMaxFrameBytes / ImageHeight)
+        return false;
+    m_iFrameBytes = m_iRowBytes * ImageHeight;
+
+    if (!color)
+        m_convertRow = twoBytes ? ConvertMonoRow<2> : ConvertMonoRow<1>;
+    else if (ColorID == kColorRgb)
+        m_convertRow = twoBytes ? ConvertColorRow<2, true> : ConvertColorRow<1, true>;
+    else
+        m_convertRow = twoBytes ? ConvertColorRow<2, false> : ConvertColorRow<1, false>;
+
+    m_bih.biSize = sizeof(BITMAPINFOHEADER);
+    m_bih.biWidth = ImageWidth;
+    m_bih.biHeight = ImageHeight;
+    m_bih.biPlanes = 1;
+    m_bih.biBitCount = 24;
+    m_bih.biSizeImage = static_cast<uint32_t>(stride * ImageHeight);
+    return true;
+}
+
+// A crashed capture leaves FrameCount 0 or too large: count the whole frames present.
+// Buffers are sized only when there is a frame to read, never for a header alone.
+void CZubSer::CountFrames(int64_t fileSize)
+{
+    const int64_t present = std::max<int64_t>(0, fileSize - kHeaderSize) / m_iFrameBytes;
+    const int64_t count = FrameCount > 0 ? std::min<int64_t>(FrameCount, present) : present;
+    FrameCount = static_cast<int32_t>(std::min<int64_t>(count, std::numeric_limits<int32_t>::max()));
+    if (FrameCount > 0) {
+        m_raw.resize(static_cast<size_t>(m_iFrameBytes));
+        m_pFrame.assign(m_bih.biSizeImage, 0);
+    }
+}
+
+void CZubSer::ReadTimeStamps(int64_t fileSize)
+{
+    const int64_t start = FrameOffset(FrameCount);
+    if (FrameCount == 0 || FrameCount > kMaxTimeStamps || fileSize - start < FrameCount * 8)
+        return;
+    std::vector<uint8_t> trailer(static_cast<size_t>(FrameCount) * 8);
+    if (!m_file.ReadAt(trailer.data(), trailer.size(), start))
+        return;
+    m_ticks.resize(static_cast<size_t>(FrameCount));
+    for (size_t i = 0; i < m_ticks.size(); ++i)
+        m_ticks[i] = ReadInt64(trailer.data() + 8 * i) & kTickMask;
+}
+
+bool CZubSer::ReadNextFrame()
+{
+    if (!m_file.IsOpen())
+        return false;
+    const int index = m_iCurrent == 0 ? 0 : m_iNextRead;
+    if (index >= FrameCount || !ReadAndConvert(index)) {
+        Close();
+        return false;
+    }
+    m_iNextRead = index + 1;
+    ++m_iCurrent;
+    return true;
+}
+
+bool CZubSer::ReadFrame(int index)
+{
+    if (!m_file.IsOpen() || index < 0 || index >= FrameCount || !ReadAndConvert(index))
+        return false;
+    m_iCurrent = index;
+    m_iNextRead = index + 1;
+    return true;
+}
+
+bool CZubSer::ReadAndConvert(int index)
+{
+    if (!m_file.ReadAt(m_raw.data(), m_raw.size(), FrameOffset(index)))
+        return false;
+    const int64_t stride = ZubStride24(ImageWidth);
+    for (int32_t row = 0; row < ImageHeight; ++row)
+        m_convertRow(m_raw.data() + row * m_iRowBytes, m_pFrame.data() + row * stride, ImageWidth,
+                     m_iShift);
+    return true;
+}
+
+int64_t CZubSer::GetFrameTicks(int index) const
+{
+    if (index < 0 || static_cast<size_t>(index) >= m_ticks.size())
+        return 0;
+    return m_ticks[static_cast<size_t>(index)];
+}
+
+bool CZubSer::GetFrameUtc(int index, int64_t& unixMicros) const
+{
+    const int64_t ticks = GetFrameTicks(index);
+    if (ticks == 0)
+        return false;
+    unixMicros = FloorDiv(ticks - kTicksAtUnixEpoch, 10);
+    return true;
+}
+
+std::string CZubSer::FormatFrameUtc(int index) const
+{
+    int64_t micros = 0;
+    if (!GetFrameUtc(index, micros))
+        return "";
+    const int64_t millis = FloorDiv(micros, 1000);
+    const int64_t seconds = FloorDiv(millis, 1000);
+    const int64_t days = FloorDiv(seconds, 86400);
+    const int64_t secondOfDay = seconds - days * 86400;
+    int64_t year = 0;
+    int month = 0;
+    int day = 0;
+    CivilFromDays(days, year, month, day);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d:%02d.%03d",
+                  static_cast<long long>(year), month, day, static_cast<int>(secondOfDay / 3600),
+                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60),
+                  static_cast<int>(millis - seconds * 1000));
+    return text;
+}

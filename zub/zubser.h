@@ -1,0 +1,123 @@
+// Reader of SER planetary-camera recordings: a 178-byte header, the frames one after
+// another, then an optional trailer of per-frame UTC time stamps. Every frame is
+// converted into a 24-bit blue-green-red buffer described by m_bih, like decoded video.
+#pragma once
+
+#include "zubtypes.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CZubSer
+{
+public:
+    static constexpr int64_t kHeaderSize = 178;
+    // Largest raw or converted frame accepted; bigger headers are refused, not allocated.
+    static constexpr int64_t kMaxFrameBytes = int64_t(1) << 30;
+    // Larger trailers are ignored (a 1 x 1 recording of a billion frames is not real).
+    static constexpr int64_t kMaxTimeStamps = int64_t(1) << 24;
+
+    CZubSer() = default;
+    ~CZubSer() = default;
+    CZubSer(const CZubSer&) = delete;
+    CZubSer& operator=(const CZubSer&) = delete;
+
+    // Opens the file, reads the header and the time-stamp trailer and leaves the file
+    // open at frame 0. False for an unreadable file, a short header, a width or height
+    // that is not positive, or a frame above kMaxFrameBytes; the reader is then closed
+    // and its header facts cleared. Nothing is logged here: the caller reports failures.
+    bool Open(const std::string& path);
+    // Closes the file; header facts, time stamps and the last frame stay available.
+    void Close();
+    bool IsOpen() const { return m_file.IsOpen(); }
+    // Converts the next frame into m_pFrame. After FrameCount frames (or on a read
+    // failure) the file is closed and false returned: the normal end of a pass.
+    // Setting m_iCurrent to 0 restarts at the first frame.
+    bool ReadNextFrame();
+    // Converts frame `index` into m_pFrame and sets m_iCurrent = index. False for an
+    // index outside 0 .. FrameCount - 1 or a failed read; the file stays open.
+    bool ReadFrame(int index);
+
+    // Per-frame time stamps from the trailer, when the file holds it completely.
+    bool HasTimeStamps() const { return !m_ticks.empty(); }
+    // 100-ns ticks since 0001-01-01 UTC; 0 when absent or out of range.
+    int64_t GetFrameTicks(int index) const;
+    // Microseconds since 1970-01-01 UTC; false when the frame has no time stamp.
+    bool GetFrameUtc(int index, int64_t& unixMicros) const;
+    // "YYYY-MM-DD HH:MM:SS.mmm" in UTC, or "" when the frame has no time stamp.
+    std::string FormatFrameUtc(int index) const;
+
+    // Header facts, in file order. FrameCount is corrected to the whole frames the file
+    // holds. They survive Close.
+    std::array<char, 14> FileID{};
+    int32_t LuID = 0;
+    // 100 = RGB, 101 = BGR (three samples per pixel); any other value is one sample.
+    int32_t ColorID = 0;
+    // Ignored: writers disagree on it; 16-bit samples are always little-endian.
+    int32_t LittleEndian = 0;
+    int32_t ImageWidth = 0;
+    int32_t ImageHeight = 0;
+    // 9..16 (or more): two bytes per sample; 8 or less (0 and negative included): one.
+    int32_t PixelDepthPerPlane = 0;
+    // Bytes of one pixel in the file, all samples of it: 1, 2, 3 or 6.
+    int32_t m_iBytesPerPixel = 0;
+    int32_t FrameCount = 0;
+    std::string Observer;
+    std::string Instrument;
+    std::string Telescope;
+    // The two 8-byte header time stamps as text up to the first zero byte.
+    std::string DateTime;
+    std::string DateTime_UTC;
+
+    // Owns a POSIX file descriptor.
+    class CFile
+    {
+    public:
+        CFile() = default;
+        explicit CFile(int fd) : m_fd(fd) {}
+        ~CFile() { Reset(); }
+        CFile(const CFile&) = delete;
+        CFile& operator=(const CFile&) = delete;
+        CFile(CFile&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+        CFile& operator=(CFile&& other) noexcept;
+        bool IsOpen() const { return m_fd >= 0; }
+        int Fd() const { return m_fd; }
+        void Reset();
+        // Reads exactly `size` bytes at `offset`; false on a short read or an error.
+        bool ReadAt(void* buffer, size_t size, int64_t offset) const;
+
+    private:
+        int m_fd = -1;
+    };
+
+    CFile m_file;
+    BITMAPINFOHEADER m_bih{};
+    // Frame in m_pFrame after ReadFrame; ReadNextFrame adds 1 (from the start it is then
+    // the next frame to read).
+    int32_t m_iCurrent = 0;
+    // The converted frame, m_bih.biSizeImage bytes whenever FrameCount > 0.
+    std::vector<uint8_t> m_pFrame;
+    std::string m_csPath;
+
+private:
+    using RowConverter = void (*)(const uint8_t* src, uint8_t* dst, int32_t width, int shift);
+
+    void ClearFacts();
+    void DecodeHeader(const uint8_t* header);
+    bool PrepareLayout();
+    void CountFrames(int64_t fileSize);
+    void ReadTimeStamps(int64_t fileSize);
+    bool ReadAndConvert(int index);
+    int64_t FrameOffset(int index) const { return kHeaderSize + index * m_iFrameBytes; }
+
+    int64_t m_iFrameBytes = 0;  // one raw frame in the file
+    int64_t m_iRowBytes = 0;    // one raw row in the file
+    int m_iShift = 0;           // right shift of a 16-bit sample down to 8 bits
+    RowConverter m_convertRow = nullptr;
+    int32_t m_iNextRead = 0;    // the frame after the last one read; ReadNextFrame reads it
+                                // unless m_iCurrent is 0
+    std::vector<uint8_t> m_raw; // one raw frame, reused by every read
+    std::vector<int64_t> m_ticks;
+};
