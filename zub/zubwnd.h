@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <thread>
 
 using UINT = uint32_t;
 using WPARAM = uintptr_t;
@@ -33,7 +35,9 @@ constexpr UINT WM_GRAPH_NOTIFY = WM_APP + 1;
 class IZubMessageLoop;
 
 // A message target. Messages and timers go through the process's message loop and are
-// handled on its user-interface thread by WindowProc.
+// handled on its user-interface thread by WindowProc. With no loop installed, SendMessage
+// calls WindowProc directly and posted messages and timers are dropped. The destructor
+// makes the loop forget the window, so a destroyed window never receives a message.
 class CZubWnd
 {
 public:
@@ -71,6 +75,14 @@ public:
     virtual int Run() = 0;
     virtual void Quit(int exitCode = 0) = 0;
     virtual bool IsUiThread() const = 0;
+
+    // UI thread only: serves the sends other threads are waiting in (nothing else: no
+    // posted messages, no timers) until done() returns true. Lets the UI thread wait for a
+    // thread that may itself be waiting in a send to the UI thread.
+    virtual void WaitServingSends(const std::function<bool()>& done) = 0;
+    // Joins a thread that may send to the UI thread, serving its sends meanwhile. Off the UI
+    // thread it is a plain join.
+    void JoinServingSends(std::thread& thread);
 };
 
 // The process's loop; null until one is installed.
