@@ -12,13 +12,6 @@
 namespace
 {
 
-class CCaptureShell : public IZubShell
-{
-public:
-    void MessageBox(const std::string& text) override { m_messages.push_back(text); }
-    std::vector<std::string> m_messages;
-};
-
 class FrameTest : public testing::Test
 {
 protected:
@@ -29,7 +22,7 @@ protected:
     }
     void TearDown() override { ZubApp().SetShell(nullptr); }
 
-    CCaptureShell m_shell;
+    CZubRecordingShell m_shell;
 };
 
 // An 8-bit frame from rows of values.
@@ -153,13 +146,13 @@ TEST_F(FrameTest, SetPixelsOnlyIntoColourFrames)
     f.Create(2, 1, FRAME_COLOR_RGB24);
     f.SetPixels(pixels.data());
     EXPECT_EQ(f.GetPixelRGB(1, 0)[0], 4);
-    EXPECT_TRUE(m_shell.m_messages.empty());
+    EXPECT_TRUE(m_shell.m_boxes.empty());
 
     f.Create(2, 1, FRAME_MONO8);
     f.SetPixels(pixels.data());
     EXPECT_EQ(*f.GetPixel(0, 0), 0);
-    ASSERT_EQ(m_shell.m_messages.size(), 1u);
-    EXPECT_EQ(m_shell.m_messages[0], "CZubFrame::SetPixels -> m_iBits != FRAME_COLOR_RGB24");
+    ASSERT_EQ(m_shell.m_boxes.size(), 1u);
+    EXPECT_EQ(m_shell.m_boxes[0], "CZubFrame::SetPixels -> m_iBits != FRAME_COLOR_RGB24");
 }
 
 TEST_F(FrameTest, AverageOfThreeFramesTruncates)
@@ -188,13 +181,13 @@ TEST_F(FrameTest, TwoHundredFiftySixthAdditionWarnsAndStillAdds)
     FillAll8(in, 1, 1, 1);
     for (int i = 0; i < 255; ++i)
         acc.AddToAverage(in);
-    EXPECT_TRUE(m_shell.m_messages.empty());
+    EXPECT_TRUE(m_shell.m_boxes.empty());
     acc.AddToAverage(in);
-    ASSERT_EQ(m_shell.m_messages.size(), 1u);
-    EXPECT_EQ(m_shell.m_messages[0], "Average of > 255 images.");
+    ASSERT_EQ(m_shell.m_boxes.size(), 1u);
+    EXPECT_EQ(m_shell.m_boxes[0], "Average of > 255 images.");
     EXPECT_EQ(*acc.GetPixel16(0, 0), 256);
     acc.AddToAverage(in);
-    EXPECT_EQ(m_shell.m_messages.size(), 2u);
+    EXPECT_EQ(m_shell.m_boxes.size(), 2u);
 }
 
 TEST_F(FrameTest, SubtractAverageWrapsModulo256)
@@ -278,6 +271,15 @@ TEST_F(FrameTest, RegionOutsideFrameIsClippedAndPaddedBlack)
     }
     EXPECT_EQ(*dst.GetPixel(2, 2), 77);
     EXPECT_EQ(*dst.GetPixel(9, 9), 90);
+
+    // The notice is a frame trace line: with WriteConsole on it reaches the console.
+    CZubLogRecorderWnd view;
+    ZubApp().m_log.SetView(&view);
+    ZubApp().m_params.WriteConsole = true;
+    EXPECT_FALSE(src.ConvertAvi2Frame(dst, {3, 3}, {10, 10}, 1));
+    EXPECT_TRUE(src.ConvertAvi2Frame(dst, {320, 240}, {10, 10}, 1));
+    EXPECT_EQ(view.ConsoleLines(), std::vector<std::string>{"ConvertAvi2Frame: ROI outside frame."});
+    ZubResetApp();
 }
 
 TEST_F(FrameTest, RegionSpansAndExactFit)
@@ -320,8 +322,8 @@ TEST_F(FrameTest, ConvertTo8bppStretchesOnlyAbove255)
     CZubFrame mono;
     mono.Create(2, 1, FRAME_MONO8);
     out.ConvertTo8bpp(mono);
-    ASSERT_EQ(m_shell.m_messages.size(), 1u);
-    EXPECT_EQ(m_shell.m_messages[0], "ConvertTo8bpp");
+    ASSERT_EQ(m_shell.m_boxes.size(), 1u);
+    EXPECT_EQ(m_shell.m_boxes[0], "ConvertTo8bpp");
     EXPECT_EQ(*out.GetPixel(0, 0), 255);
 }
 
