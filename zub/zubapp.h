@@ -6,6 +6,7 @@
 #include "zubprofile.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 // Every option of the system. The constructor gives the initial values used before the
@@ -72,6 +73,26 @@ struct SZubParams
     static SZubParams Defaults();
 };
 
+// What the video parameters choice at open answers.
+enum class EZubVideoChoice
+{
+    Cancel,
+    Play,
+    Process,
+};
+
+// The facts shown when the user chooses what to do with a video, and the channel chosen.
+struct SZubVideoParams
+{
+    std::string csFileName;
+    int iWidth = 0;
+    int iHeight = 0;
+    int64_t llFrames = 0;
+    std::string csSubtype;
+    int iFps = 0;       // 0 when not defined
+    int nChannel = 0;   // out: 0 gray, 1 red, 2 green, 3 blue
+};
+
 // What the core needs from the windowing side. The desktop program and the headless front
 // ends implement it; without one, message boxes go to stderr.
 class IZubShell
@@ -80,6 +101,21 @@ public:
     virtual ~IZubShell() = default;
     // A plain information box with one OK button.
     virtual void MessageBox(const std::string& text) = 0;
+    // The video parameters choice at open; fills params.nChannel when it processes.
+    virtual EZubVideoChoice ChooseVideoAction(SZubVideoParams& params)
+    {
+        (void)params;
+        return EZubVideoChoice::Process;
+    }
+    // Plays the video; returns when the player is closed.
+    virtual void PlayVideo(const std::string& path, bool bSer, int64_t llAvgTimePerFrame)
+    {
+        (void)path, (void)bSer, (void)llAvgTimePerFrame;
+    }
+    // A line for the log console window.
+    virtual void ConsoleLine(const std::string& text) { (void)text; }
+    virtual void SetDocumentTitle(const std::string& title) { (void)title; }
+    virtual void AddToRecentFiles(const std::string& path) { (void)path; }
 };
 
 class CZubApp

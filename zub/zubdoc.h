@@ -1,0 +1,169 @@
+// The document: one open video, its source, the working frames, one data record per frame
+// and the flags of the run. A run reads the video once per phase: ROI, mean frame, impact
+// and results; the view paces it through window messages.
+#pragma once
+
+#include "zubcandidate.h"
+#include "zubframe.h"
+#include "zubmedia.h"
+#include "zubser.h"
+#include "zubtypes.h"
+#include "zubwnd.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CZubView;
+
+// Command ids of the menus and of the document's internal commands.
+enum : UINT
+{
+    ID_FILE_OPEN = 32783,
+    ID_PARAMS_GENERAL = 32771,
+    ID_VIEW_RESULTS = 32792,
+    ID_PARAMS_SIMULATION = 32794,
+    ID_VIEW_FRAME_DATA = 32797,
+    ID_PARAMS_TEST = 32803,
+    ID_PARAMS_KIV = 32808,
+    ID_START_SOURCE = 32822,
+    ID_STOP_SOURCE = 32823,
+    ID_VIEW_MASK = 32828,
+    ID_VIEW_MEAN = 32829,
+    ID_PROCESS_RUN = 32834,
+    ID_PROCESS_STOP = 32835,
+};
+
+// Phases of a run (m_nPhase).
+enum : int
+{
+    PHASE_IDLE = 0,
+    PHASE_ROI = 1,
+    PHASE_AVG = 2,
+    PHASE_IMPACT = 3,
+    PHASE_RESULTS = 4,
+};
+
+class CZubDoc
+{
+public:
+    CZubDoc();
+    ~CZubDoc();
+    CZubDoc(const CZubDoc&) = delete;
+    CZubDoc& operator=(const CZubDoc&) = delete;
+
+    void SetView(CZubView* pView) { m_pView = pView; }
+    // Decoder for videos that are not SER files; without one they are refused.
+    void SetMediaFactory(ZubMediaFactory factory) { m_mediaFactory = std::move(factory); }
+
+    // ---- Opening and running ---------------------------------------------------------------
+    // Open from the command line, the recent files or the framework: SER exactly when the
+    // path ends in "ser" (case-sensitive), then a new process.
+    bool OnOpenDocument(const std::string& path);
+    // File -> Open with a chosen file: `fileName` is shown, `pathName` is read.
+    void OpenChosenFile(const std::string& fileName, const std::string& pathName, bool bSer);
+    void NewProcess();
+    void StartSource();
+    void StopSource();
+    // The SER pass loop on the UI thread, dispatching pending messages after every frame.
+    void ProcessSerFile();
+    // Every decoded frame of either source arrives here, on the source's thread.
+    int OnVideoFrame(double sampleTime, const uint8_t* buffer, long length);
+    void OnCloseDocument();
+    // Run, Stop and the internal commands; false for commands the document does not handle.
+    bool OnCommand(UINT id);
+    bool IsCommandEnabled(UINT id) const;
+
+    // ---- Between passes (UI thread, after the source stopped, while running) ---------------
+    void EndRoiPhase();
+    void EndAvgPhase();
+    void EndImpactPhase();
+    void EndResultsPhase();
+    // The media source's events; true when the stream ended.
+    bool HandleGraphEvents();
+    // Ends the current phase as the end of a stream does: phase 0, its end message posted.
+    void EndCurrentPhase();
+
+    // The record of frame n (1-based), or null outside the records.
+    CZubCandidate* Record(int n);
+    const CZubCandidate* Record(int n) const;
+    int64_t RecordCount() const { return static_cast<int64_t>(m_pFrameData.size()); }
+    // Detection over the processed records; the number of candidates.
+    int GetResults();
+    int CandidateCount() const;
+
+    // ---- State (read by the view and the windows) -------------------------------------------
+    CZubView* m_pView = nullptr;
+    int m_nGraphState = 0;  // 0 no graph yet, 1 stopped, 2 running
+    std::atomic<int> m_nPhase{PHASE_IDLE};
+    int64_t m_llDuration = 0;
+    int64_t m_llAvgTimePerFrame = 0;
+    int64_t m_llFrames = 0;
+    std::atomic<int> m_nFrame{0};
+    int m_nChannel = 0;
+    CZubFrame m_frameRoi;
+    CZubFrame m_frameMono;
+    BITMAPINFOHEADER m_bih{};
+    std::string m_csFileName;
+    std::string m_csPathName;
+    int m_nAvgFrames = 0;
+    int m_nRoiFrames = 0;
+    std::vector<CZubCandidate> m_pFrameData;
+    CZubFrame m_frameMean;
+    CZubFrame m_frameVideo;
+    SZubSize m_sizeRoi;
+    int m_nProcessed = 0;
+    std::string m_csSubtype;
+    int m_nRoiErrors = 0;
+    bool m_bSer = false;
+    std::unique_ptr<CZubSer> m_pSer;
+    CZubFrame m_frameMask;
+    bool m_bMeanReady = false;
+    bool m_bMaskReady = false;
+    std::atomic<bool> m_bRunning{false};
+
+private:
+    // NewProcess steps.
+    bool ReadVideoFacts();
+    void LogVideoFacts();
+    bool ChooseAction();
+    bool SetUpRoi();
+    void SetUpAvgFrames();
+    void LogChannel();
+    bool CreateRecords();
+    void StartFirstPass();
+
+    // Phase handlers, on the source's thread.
+    int RoiFrame();
+    int AvgFrame();
+    int ProcessFrame();
+    int ResultsFrame();
+    void SimulationHook(int n, CZubCandidate& record);
+    // Difference to the mean, its level and its brightest pixel, into the record.
+    void FindBrightestPixel(int n, CZubCandidate& record);
+    void LimitRoi();
+
+    // Centre of mass of m_frameMono, moved to the frame's centre (and logged for frame n
+    // when bLog) when it lies outside the frame.
+    SZubPoint MeasureCenter(int n, bool bLog);
+    // Planet size around cm, limited to the frame (logged for frame n).
+    SZubSize MeasurePlanet(int n, SZubPoint cm);
+    // Saves a working image when frame n is the one chosen in the Test options.
+    void SaveIntermediate(int n, const CZubFrame& frame, const char* name) const;
+    void PostToView(UINT msg, WPARAM wParam = 0);
+    void SendToView(UINT msg, WPARAM wParam = 0);
+    void AbortRun(const char* reason);
+
+    // Media source of the current pass.
+    bool ConnectVideo();
+    bool DisconnectVideo();
+    bool StartMediaSource();
+    void StopMediaSource();
+
+    ZubMediaFactory m_mediaFactory;
+    std::unique_ptr<IZubMediaSource> m_pMedia;
+    bool m_bSerPassOpen = false;  // a SER pass is reading and was not stopped
+    CZubFrame m_frameDiff;        // the difference image of the impact phase
+};

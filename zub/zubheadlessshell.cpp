@@ -1,0 +1,27 @@
+#include "zubheadlessshell.h"
+
+#include <cstdio>
+
+void CZubHeadlessShell::MessageBox(const std::string& text)
+{
+    m_messageBoxes.push_back(text);
+    std::fprintf(stderr, "Zub: %s\n", text.c_str());
+}
+
+EZubVideoChoice CZubHeadlessShell::ChooseVideoAction(SZubVideoParams& params)
+{
+    if (m_choice == EZubVideoChoice::Process)
+        params.nChannel = m_nChannel;
+    return m_choice;
+}
+
+void CZubHeadlessShell::PlayVideo(const std::string& path, bool, int64_t)
+{
+    m_playedVideos.push_back(path);
+}
+
+void CZubHeadlessShell::ConsoleLine(const std::string& text)
+{
+    if (m_consoleSink)
+        m_consoleSink(text);
+}

@@ -1,0 +1,27 @@
+// The shell of the headless front ends and the tests: message boxes on stderr, the video
+// parameters choice answered by a policy its owner sets, console lines to a sink.
+#pragma once
+
+#include "zubapp.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CZubHeadlessShell : public IZubShell
+{
+public:
+    void MessageBox(const std::string& text) override;
+    EZubVideoChoice ChooseVideoAction(SZubVideoParams& params) override;
+    void PlayVideo(const std::string& path, bool bSer, int64_t llAvgTimePerFrame) override;
+    void ConsoleLine(const std::string& text) override;
+
+    // The answer to the video parameters choice, and the channel when it processes.
+    EZubVideoChoice m_choice = EZubVideoChoice::Process;
+    int m_nChannel = 0;
+    // Where console lines go; none: dropped.
+    std::function<void(const std::string&)> m_consoleSink;
+    // Everything shown so far, for the owner to inspect.
+    std::vector<std::string> m_messageBoxes;
+    std::vector<std::string> m_playedVideos;
+};
