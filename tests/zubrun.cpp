@@ -5,29 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 
-namespace
-{
-// Ends the loop once the run is over.
-class CIdleWatch : public CZubWnd
-{
-public:
-    CIdleWatch(CZubDoc& doc, IZubMessageLoop& loop) : m_doc(doc), m_loop(loop) {}
-    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM) override
-    {
-        if (msg == WM_TIMER && wParam == 1 && !m_doc.m_bRunning)
-            m_loop.Quit(0);
-        if (msg == WM_TIMER && wParam == 2)
-            m_loop.Quit(1);
-        return 0;
-    }
-
-private:
-    CZubDoc& m_doc;
-    IZubMessageLoop& m_loop;
-};
-}  // namespace
 
 CZubTestRun::CZubTestRun()
 {
@@ -54,12 +32,7 @@ bool CZubTestRun::Open(const std::string& path, int timeoutMs)
 
 bool CZubTestRun::WaitIdle(int timeoutMs)
 {
-    CIdleWatch watch(m_doc, m_loop);
-    watch.SetTimer(1, 5);
-    watch.SetTimer(2, static_cast<unsigned>(timeoutMs), true);
-    const int code = m_loop.Run();
-    m_loop.PumpPending();  // what the last handler posted
-    return code == 0;
+    return m_doc.RunUntilIdle(static_cast<unsigned>(timeoutMs));
 }
 
 std::string CZubTestRun::Synth(const std::string& name, const SZubSynthOptions& options)

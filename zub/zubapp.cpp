@@ -209,6 +209,38 @@ std::string DumpLine(const SZubKey& key, const SZubParams& params)
     return line;
 }
 
+bool SetKeyFromText(const SZubKey& key, const std::string& text, SZubParams& params, std::string& error)
+{
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    int number = 0;
+    double factor = 0.0;
+    switch (key.kind)
+    {
+    case SZubKey::Int:
+    case SZubKey::Flag:
+        if (text.empty() || std::from_chars(first, last, number).ptr != last ||
+            (key.kind == SZubKey::Flag && number != 0 && number != 1))
+            break;
+        if (key.kind == SZubKey::Int)
+            params.*key.pInt = number;
+        else
+            params.*key.pFlag = number != 0;
+        return true;
+    case SZubKey::Factor:
+        if (text.empty() || std::from_chars(first, last, factor).ptr != last)
+            break;
+        params.*key.pFactor = factor;
+        return true;
+    case SZubKey::Text:
+        params.*key.pText = text;
+        return true;
+    }
+    error = std::string("bad value '") + text + "' for " + key.name +
+            (key.kind == SZubKey::Flag ? " (0 or 1)" : key.kind == SZubKey::Int ? " (an integer)" : " (a number)");
+    return false;
+}
+
 void ReadSection(CZubProfile& profile, const SZubSection& section, SZubParams& params,
                  CZubLog& log)
 {
@@ -294,6 +326,21 @@ bool CZubApp::WriteAllParams()
     ok = WriteSimulationParams() && ok;
     ok = WriteKivParams() && ok;
     return ok;
+}
+
+bool CZubApp::SetParam(const std::string& section, const std::string& key, const std::string& value,
+                       std::string& error)
+{
+    for (const SZubSection* s : {&kSettings, &kSimulation, &kTest, &kKiv})
+    {
+        if (section != s->name)
+            continue;
+        for (const SZubKey& k : s->keys)
+            if (key == k.name)
+                return SetKeyFromText(k, value, m_params, error);
+    }
+    error = "unknown parameter " + section + "." + key;
+    return false;
 }
 
 void CZubApp::SetProfilePath(const std::string& path)

@@ -138,6 +138,10 @@ public:
     void ReadAllParams();
     bool WriteAllParams();
 
+    // Sets one parameter by its section and key, checking the value; false with the reason.
+    bool SetParam(const std::string& section, const std::string& key, const std::string& value,
+                  std::string& error);
+
     // Points the profile at another file (tests, or a changed $ZUB_REGISTRY).
     void SetProfilePath(const std::string& path);
     CZubProfile& GetProfile() { return m_profile; }

@@ -1,9 +1,13 @@
 // The per-frame data record: what the phases measured and found for one video frame.
 #pragma once
 
+#include "zubframe.h"
 #include "zubtypes.h"
 
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 // Detection states of m_iKivState and m_iZubState.
 enum : int32_t
@@ -32,4 +36,68 @@ public:
     int32_t m_iZubValue = 0;
     int32_t m_iCRC = 0;
     int32_t m_iLevel = 0;
+};
+
+// "CANDIDATE", "CLEARED" or "" for a detection state.
+const char* ZubStateText(int32_t state);
+// The record's dump line: "Frame: %4i KIV: %3i,%3i (%3i) ZUB: ...".
+std::string ZubRecordDumpLine(const CZubCandidate& record);
+
+// One accepted candidate: where it is, which detector found it, a 32 x 32 patch and a
+// photometric value for every processed frame, and the frame in which it was found.
+class CZubImpact
+{
+public:
+    static constexpr int kPatchSide = 32;
+    static constexpr int kPatchBytes = kPatchSide * kPatchSide * 3;
+
+    CZubImpact() = default;
+    CZubImpact(const CZubImpact&) = delete;
+    CZubImpact& operator=(const CZubImpact&) = delete;
+
+    // Patches and photometry for nFrames frames; false (and no arrays) when memory lacks.
+    bool Allocate(int nFrames);
+    bool HasArrays() const { return m_iFrames > 0; }
+    // Patch of 0-based frame index, or null without arrays or outside them.
+    const uint8_t* GetPatch(int frameIndex) const;
+    // Copies the patch around the candidate in the record's frame.
+    void CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame);
+    // Photometric value of frame n's patch: inner 15 x 15 mean minus ring mean.
+    int ComputePhotometry(int frameNumber);
+
+    int m_iFrame = 0;
+    SZubPoint m_ptRel;   // relative to the ROI centre
+    int m_iAlgorithm = 0;  // 1 KIV, 2 the second state
+    std::unique_ptr<uint8_t[]> m_ppPatch;  // m_iFrames patches of kPatchBytes, one after another
+    std::unique_ptr<int[]> m_piPhotometry;
+    int m_iFrames = 0;
+    CZubFrame m_frame;
+    SZubPoint m_ptFrame;
+
+private:
+    uint8_t* PatchAt(int frameIndex)
+    {
+        return const_cast<uint8_t*>(static_cast<const CZubImpact*>(this)->GetPatch(frameIndex));
+    }
+};
+
+// The accepted candidates of a run, at most 15.
+class CZubCandidateList
+{
+public:
+    static constexpr int kMaxCandidates = 15;
+
+    // Stores the record's detections; false once the list is full.
+    bool Add(const CZubCandidate& record);
+    // Arrays for nFrames frames in every used slot; false at the first slot that fails.
+    bool Allocate(int nFrames);
+    void CollectPatches(const CZubCandidate& record, const CZubFrame& videoFrame);
+    void ComputePhotometry(int frameNumber);
+    void SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y);
+    const uint8_t* GetPatch(int slot, int frameIndex) const;
+
+    std::array<CZubImpact, kMaxCandidates + 1> m_aImpacts;
+    int m_iCount = 0;
+    // Test seam: Allocate fails at this slot (-1: never).
+    int m_iFailAllocationAtSlot = -1;
 };

@@ -1,6 +1,7 @@
 #include "zubdoc.h"
 
 #include "zubapp.h"
+#include "zubkiv.h"
 #include "zubview.h"
 
 #include <algorithm>
@@ -52,7 +53,7 @@ bool IsOutside(SZubPoint p, int width, int height)
 }
 }  // namespace
 
-CZubDoc::CZubDoc() : m_pSer(std::make_unique<CZubSer>()) {}
+CZubDoc::CZubDoc() : m_pZub(std::make_unique<CZubSimulator>()), m_pSer(std::make_unique<CZubSer>()) {}
 
 CZubDoc::~CZubDoc()
 {
@@ -123,6 +124,8 @@ void CZubDoc::NewProcess()
     LogChannel();
     if (!CreateRecords())
         return;
+    m_pCandidates = std::make_unique<CZubCandidateList>();
+    m_pZub->NewRun();
     StartFirstPass();
 }
 
@@ -401,7 +404,7 @@ int CZubDoc::OnVideoFrame(double sampleTime, const uint8_t* buffer, long length)
     const int phase = m_nPhase;
     const SZubParams& p = Params();
     if (p.Simulation && (phase == PHASE_IMPACT || phase == PHASE_RESULTS) && p.FrameInitial <= n &&
-        n < p.FrameInitial + p.FrameDuration)
+        n < int64_t{p.FrameInitial} + p.FrameDuration)
         SimulationHook(n, *record);
 
     switch (phase)
@@ -426,6 +429,49 @@ void CZubDoc::OnCloseDocument()
     StopSource();
     if (Params().LogProcess && Log().IsFileOpen())
         Log().CloseFile();
+}
+
+namespace
+{
+// Ends the loop once the document is idle, or when the time is up.
+class CIdleWatch : public CZubWnd
+{
+public:
+    static constexpr uintptr_t kPoll = 1;
+    static constexpr uintptr_t kTimeout = 2;
+
+    CIdleWatch(const CZubDoc& doc, IZubMessageLoop& loop) : m_doc(doc), m_loop(loop) {}
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM) override
+    {
+        if (msg == WM_TIMER && wParam == kPoll && !m_doc.m_bRunning)
+            m_loop.Quit(0);
+        else if (msg == WM_TIMER && wParam == kTimeout)
+            m_loop.Quit(1);
+        return 0;
+    }
+
+private:
+    const CZubDoc& m_doc;
+    IZubMessageLoop& m_loop;
+};
+}  // namespace
+
+bool CZubDoc::RunUntilIdle(unsigned timeoutMs)
+{
+    IZubMessageLoop* loop = ZubGetMessageLoop();
+    if (!loop)
+        return false;
+    int code = 0;
+    if (m_bRunning)
+    {
+        CIdleWatch watch(*this, *loop);
+        watch.SetTimer(CIdleWatch::kPoll, 5);
+        if (timeoutMs > 0)
+            watch.SetTimer(CIdleWatch::kTimeout, timeoutMs, true);
+        code = loop->Run();
+    }
+    loop->PumpPending();  // what the last handlers posted
+    return code == 0;
 }
 
 bool CZubDoc::OnCommand(UINT id)
@@ -655,6 +701,16 @@ int CZubDoc::ResultsFrame()
     const SZubParams& p = Params();
     if (!(p.LimitProcessFrames && n >= static_cast<int64_t>(p.ProcessFrames) + 1))
     {
+        const CZubCandidate& record = *Record(n);
+        m_pCandidates->CollectPatches(record, m_frameVideo);
+        m_pCandidates->ComputePhotometry(n);
+        if (record.m_iKivState == ZUB_STATE_CANDIDATE || record.m_iZubState == ZUB_STATE_CANDIDATE)
+        {
+            // The detection in full-frame coordinates; the KIV position serves both states.
+            const int x = record.m_ptCM.x + record.m_ptKiv.x - record.m_sizeRoi.cx / 2;
+            const int y = record.m_ptCM.y + record.m_ptKiv.y - record.m_sizeRoi.cy / 2;
+            m_pCandidates->SetFrame(n, m_frameVideo, x, y);
+        }
         SendToView(WM_FRAME_COUNTERS);
         Log().LogTrace("RESULTS frame: %4i", n);
         if (n != m_llFrames)
@@ -691,6 +747,7 @@ void CZubDoc::SimulationHook(int n, CZubCandidate& record)
         record.m_ptCM = cm;
         record.m_sizePlanet = size;
     }
+    m_pZub->Simulate(n, m_frameVideo, record);
     if (Params().SaveIntermediateFrames && n == Params().SaveAllFrameNumber)
         m_frameVideo.SaveBmpFormatted("frame-simulation%03i.bmp", n);
 }
@@ -912,10 +969,66 @@ bool CZubDoc::HandleGraphEvents()
 
 int CZubDoc::GetResults()
 {
-    return 0;
+    const SZubParams& p = Params();
+    const int count = static_cast<int>(std::min<int64_t>(m_nProcessed, RecordCount()));
+    if (p.LogProcess && p.LogDetails)
+    {
+        const char* stars = "**********************************************************************";
+        Log().LogDetail("%s", stars);
+        Log().LogDetail("Dump DataFrames");
+        for (int i = 0; i < count; ++i)
+            Log().LogDetailText(ZubRecordDumpLine(m_pFrameData[static_cast<size_t>(i)]));
+        Log().LogDetail("%s", stars);
+    }
+    {
+        CZubKiv kiv;
+        kiv.Detect(m_pFrameData.data(), count, m_pView);
+    }
+    ClearDuplicates(m_pFrameData.data(), count);
+    for (int i = 0; i < count; ++i)
+    {
+        const CZubCandidate& record = m_pFrameData[static_cast<size_t>(i)];
+        if (record.m_iKivState != ZUB_STATE_CANDIDATE && record.m_iZubState != ZUB_STATE_CANDIDATE)
+            continue;
+        if (!m_pCandidates->Add(record))
+            Log().Log("TOO MANY CANDIDATES");
+    }
+    m_pCandidates->Allocate(count);
+    return m_pCandidates->m_iCount;
 }
 
-int CZubDoc::CandidateCount() const
+int CZubDoc::ClearDuplicates(CZubCandidate* records, int count)
 {
-    return 0;
+    const SZubParams& p = Params();
+    const int window = p.RejectDuplicities;
+    const int radius = p.RadiusSearch;
+    Log().Log("Clear duplicates");
+    Log().Log("Radius search: %i", radius);
+    Log().Log("Check for duplicates...");
+    for (int k = count - 1; k >= 3; --k)
+    {
+        CZubCandidate& later = records[k];
+        const int64_t lowest = std::max<int64_t>(1, int64_t{k} - 1 - window);
+        for (int i = k - 1; i >= lowest + 1; --i)
+        {
+            const CZubCandidate& earlier = records[i];
+            if (later.m_iKivState == ZUB_STATE_CANDIDATE && earlier.m_iKivState == ZUB_STATE_CANDIDATE &&
+                IsNear(later.m_ptKiv.x, later.m_ptKiv.y, earlier.m_ptKiv.x, earlier.m_ptKiv.y, radius))
+                later.m_iKivState = ZUB_STATE_CLEARED;
+            if (later.m_iZubState == ZUB_STATE_CANDIDATE && earlier.m_iZubState == ZUB_STATE_CANDIDATE &&
+                IsNear(later.m_ptZub.x, later.m_ptZub.y, earlier.m_ptZub.x, earlier.m_ptZub.y, radius))
+                later.m_iZubState = ZUB_STATE_CLEARED;
+        }
+    }
+    int nLeft = 0;
+    for (int k = 0; k < count; ++k)
+        nLeft += (records[k].m_iKivState == ZUB_STATE_CANDIDATE) + (records[k].m_iZubState == ZUB_STATE_CANDIDATE);
+    Log().Log("Finally detect %i candidates.", nLeft);
+    return nLeft;
+}
+
+bool CZubDoc::IsNear(int x1, int y1, int x2, int y2, int r)
+{
+    const int64_t radius = r;  // any stored radius, without overflow
+    return x2 - radius < x1 && x1 < x2 + radius && y2 - radius < y1 && y1 < y2 + radius;
 }

@@ -3,6 +3,7 @@
 // and results; the view paces it through window messages.
 #pragma once
 
+#include "zub.h"
 #include "zubcandidate.h"
 #include "zubframe.h"
 #include "zubmedia.h"
@@ -72,6 +73,9 @@ public:
     // Every decoded frame of either source arrives here, on the source's thread.
     int OnVideoFrame(double sampleTime, const uint8_t* buffer, long length);
     void OnCloseDocument();
+    // Dispatches the process's message loop until no run is in progress. False when the
+    // time ran out first (timeoutMs 0: no limit) or no loop is installed.
+    bool RunUntilIdle(unsigned timeoutMs = 0);
     // Run, Stop and the internal commands; false for commands the document does not handle.
     bool OnCommand(UINT id);
     bool IsCommandEnabled(UINT id) const;
@@ -92,7 +96,12 @@ public:
     int64_t RecordCount() const { return static_cast<int64_t>(m_pFrameData.size()); }
     // Detection over the processed records; the number of candidates.
     int GetResults();
-    int CandidateCount() const;
+    int CandidateCount() const { return m_pCandidates ? m_pCandidates->m_iCount : 0; }
+    // Clears later detections of a spot already detected in one of the `RejectDuplicities`
+    // records before; the number of detections left.
+    static int ClearDuplicates(CZubCandidate* records, int count);
+    // (x1, y1) inside the open square of half-side r around (x2, y2).
+    static bool IsNear(int x1, int y1, int x2, int y2, int r);
 
     // ---- State (read by the view and the windows) -------------------------------------------
     CZubView* m_pView = nullptr;
@@ -103,6 +112,7 @@ public:
     int64_t m_llFrames = 0;
     std::atomic<int> m_nFrame{0};
     int m_nChannel = 0;
+    std::unique_ptr<CZubSimulator> m_pZub;
     CZubFrame m_frameRoi;
     CZubFrame m_frameMono;
     BITMAPINFOHEADER m_bih{};
@@ -116,6 +126,7 @@ public:
     SZubSize m_sizeRoi;
     int m_nProcessed = 0;
     std::string m_csSubtype;
+    std::unique_ptr<CZubCandidateList> m_pCandidates;
     int m_nRoiErrors = 0;
     bool m_bSer = false;
     std::unique_ptr<CZubSer> m_pSer;

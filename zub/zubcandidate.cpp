@@ -1,0 +1,173 @@
+#include "zubcandidate.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+const char* ZubStateText(int32_t state)
+{
+    switch (state)
+    {
+    case ZUB_STATE_CANDIDATE:
+        return "CANDIDATE";
+    case ZUB_STATE_CLEARED:
+        return "CLEARED";
+    default:
+        return "";
+    }
+}
+
+std::string ZubRecordDumpLine(const CZubCandidate& r)
+{
+    char line[256];
+    std::snprintf(line, sizeof line, "Frame: %4i KIV: %3i,%3i (%3i) ZUB: %3i,%3i (%3i) KIV: %s ZUB: %s",
+                  r.m_iFrame, r.m_ptKiv.x, r.m_ptKiv.y, r.m_iKivValue, r.m_ptZub.x, r.m_ptZub.y,
+                  r.m_iZubValue, ZubStateText(r.m_iKivState), ZubStateText(r.m_iZubState));
+    return line;
+}
+
+// ---- CZubImpact ------------------------------------------------------------------------------
+
+bool CZubImpact::Allocate(int nFrames)
+{
+    m_ppPatch.reset();
+    m_piPhotometry.reset();
+    m_iFrames = 0;
+    if (nFrames <= 0)
+        return true;
+    try
+    {
+        m_ppPatch = std::make_unique<uint8_t[]>(static_cast<size_t>(nFrames) * kPatchBytes);
+        m_piPhotometry = std::make_unique<int[]>(static_cast<size_t>(nFrames));
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_ppPatch.reset();
+        m_piPhotometry.reset();
+        return false;
+    }
+    m_iFrames = nFrames;
+    return true;
+}
+
+const uint8_t* CZubImpact::GetPatch(int frameIndex) const
+{
+    if (frameIndex < 0 || frameIndex >= m_iFrames)
+        return nullptr;
+    return m_ppPatch.get() + static_cast<size_t>(frameIndex) * kPatchBytes;
+}
+
+void CZubImpact::CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame)
+{
+    uint8_t* patch = PatchAt(record.m_iFrame - 1);
+    if (!patch || videoFrame.m_iBits != FRAME_COLOR_RGB24)
+        return;
+    const int half = kPatchSide / 2;
+    const int cx = record.m_ptCM.x + m_ptRel.x;
+    const int cy = record.m_ptCM.y + m_ptRel.y;
+    const int x0 = std::max(cx - half, 0);
+    const int x1 = std::min(cx + half, videoFrame.m_iWidth - 1);
+    const int y0 = std::max(cy - half, 0);
+    const int y1 = std::min(cy + half, videoFrame.m_iHeight - 1);
+    if (x1 <= x0 || y1 <= y0)
+        return;
+    // Rows are packed one after another; near a border the rest keeps what it held.
+    const size_t rowBytes = static_cast<size_t>(x1 - x0) * 3;
+    for (int y = y0; y < y1; ++y, patch += rowBytes)
+        std::memcpy(patch, videoFrame.GetPixelRGB(x0, y), rowBytes);
+}
+
+int CZubImpact::ComputePhotometry(int frameNumber)
+{
+    const uint8_t* patch = GetPatch(frameNumber - 1);
+    if (!patch)
+        return 0;
+    int inner = 0;
+    int ring = 0;
+    for (int y = 0; y < kPatchSide; ++y)
+    {
+        const uint8_t* p = patch + static_cast<size_t>(y) * kPatchSide * 3;
+        const bool bInnerRow = y >= 9 && y <= 23;
+        for (int x = 0; x < kPatchSide; ++x, p += 3)
+        {
+            const int sum = p[0] + p[1] + p[2];
+            if (bInnerRow && x >= 9 && x <= 23)
+                inner += sum;
+            else
+                ring += sum;
+        }
+    }
+    const int value = inner / 225 - ring / 799;
+    m_piPhotometry[frameNumber - 1] = value;
+    return value;
+}
+
+// ---- CZubCandidateList -------------------------------------------------------------------------
+
+bool CZubCandidateList::Add(const CZubCandidate& record)
+{
+    auto store = [this](int frame, SZubPoint pt, SZubSize roi, int algorithm) {
+        CZubImpact& impact = m_aImpacts[static_cast<size_t>(m_iCount)];
+        impact.m_iFrame = frame;
+        impact.m_ptRel = {pt.x - roi.cx / 2, pt.y - roi.cy / 2};
+        impact.m_iAlgorithm = algorithm;
+        ++m_iCount;
+    };
+    if (m_iCount >= kMaxCandidates)
+        return false;
+    if (record.m_iKivState == ZUB_STATE_CANDIDATE)
+        store(record.m_iFrame, record.m_ptKiv, record.m_sizeRoi, 1);
+    if (m_iCount >= kMaxCandidates)
+        return false;
+    if (record.m_iZubState == ZUB_STATE_CANDIDATE)
+        store(record.m_iFrame, record.m_ptZub, record.m_sizeRoi, 2);
+    return true;
+}
+
+bool CZubCandidateList::Allocate(int nFrames)
+{
+    for (int slot = 0; slot < m_iCount; ++slot)
+    {
+        CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
+        if (slot == m_iFailAllocationAtSlot)
+        {
+            impact.Allocate(0);
+            return false;
+        }
+        if (!impact.Allocate(nFrames))
+            return false;
+    }
+    return true;
+}
+
+void CZubCandidateList::CollectPatches(const CZubCandidate& record, const CZubFrame& videoFrame)
+{
+    for (int slot = 0; slot < m_iCount; ++slot)
+        m_aImpacts[static_cast<size_t>(slot)].CollectPatch(record, videoFrame);
+}
+
+void CZubCandidateList::ComputePhotometry(int frameNumber)
+{
+    for (int slot = 0; slot < m_iCount; ++slot)
+        m_aImpacts[static_cast<size_t>(slot)].ComputePhotometry(frameNumber);
+}
+
+void CZubCandidateList::SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y)
+{
+    for (int slot = 0; slot < m_iCount; ++slot)
+    {
+        CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
+        if (impact.m_iFrame != frameNumber)
+            continue;
+        impact.m_frame.CopyFrom(videoFrame);
+        impact.m_ptFrame = {x, y};
+    }
+}
+
+const uint8_t* CZubCandidateList::GetPatch(int slot, int frameIndex) const
+{
+    if (slot < 0 || slot >= m_iCount)
+        return nullptr;
+    return m_aImpacts[static_cast<size_t>(slot)].GetPatch(frameIndex);
+}

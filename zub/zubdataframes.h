@@ -1,0 +1,22 @@
+// The per-frame records as text: the lines of the data-frames window and its
+// semicolon-separated export. One formatter for the window and the command line.
+#pragma once
+
+#include "zubcandidate.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// "Candidate: Detected", "Candidate: Cleared", "Candidate: " or "".
+std::string ZubFramesListState(const CZubCandidate& record);
+// The window's line for a record, with its final line feed.
+std::string ZubFramesListLine(const CZubCandidate& record);
+// Every record's line, or the two "No data." lines without records.
+std::vector<std::string> ZubFramesList(const CZubCandidate* records, int64_t count);
+
+std::string ZubFramesCsvHeader();
+std::string ZubFramesCsvLine(const CZubCandidate& record);
+// Writes the header and a line per record (LF endings). False, traced on stderr, when the
+// file cannot be created or written.
+bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count);
