@@ -323,7 +323,7 @@ std::string CZubSer::FormatFrameUtc(int index) const
     int month = 0;
     int day = 0;
     CivilFromDays(days, year, month, day);
-    char text[48];
+    char text[64];
     std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d:%02d.%03d",
                   static_cast<long long>(year), month, day, static_cast<int>(secondOfDay / 3600),
                   static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60),

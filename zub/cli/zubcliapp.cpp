@@ -1,0 +1,304 @@
+#include "zubcliapp.h"
+
+#include "zubapp.h"
+#include "zubdataframes.h"
+#include "zubdoc.h"
+#include "zubheadlessloop.h"
+#include "zubheadlessshell.h"
+#include "zubview.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#ifndef ZUB_VERSION
+#define ZUB_VERSION "0.0"
+#endif
+
+namespace
+{
+const char kUsage[] =
+    "Usage: zubcli [options] VIDEO...\n"
+    "Searches planetary videos for impact flashes and lists the candidates.\n"
+    "\n"
+    "  --set Section.Key=Value   override a saved parameter (repeatable), for example\n"
+    "                            --set KIV_Algorithm.MinIncrBright=25\n"
+    "  --channel gray|red|green|blue   channel reduced to monochrome (gray)\n"
+    "  --simulate                paint the Simulation section's impact into the frames\n"
+    "  --csv PATH                write the frames data: a file for one video, a folder\n"
+    "                            (one VIDEO.csv each) for several\n"
+    "  --quiet                   no log lines, only the summary\n"
+    "  --help, --version\n"
+    "\n"
+    "Parameters come from the settings file (see README); zubcli never writes it.\n"
+    "Exit status: 0 every video processed, 1 a video failed, 2 usage error.\n";
+
+struct SOptions
+{
+    std::vector<std::string> videos;
+    std::vector<std::string> sets;
+    int nChannel = 0;
+    bool bSimulate = false;
+    bool bQuiet = false;
+    std::string csv;
+};
+
+int UsageError(const std::string& what)
+{
+    std::fprintf(stderr, "zubcli: %s\n(zubcli --help for usage)\n", what.c_str());
+    return 2;
+}
+
+bool ParseChannel(const std::string& name, int& channel)
+{
+    static const char* const kNames[] = {"gray", "red", "green", "blue"};
+    for (int i = 0; i < 4; ++i)
+        if (name == kNames[i])
+            return channel = i, true;
+    return false;
+}
+
+// 0 to go on, else the exit status (help, version, usage error).
+int ParseArguments(int argc, char** argv, SOptions& o)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--help" || arg == "-h")
+            return std::fputs(kUsage, stdout), -1;
+        if (arg == "--version")
+            return std::printf("zubcli %s\n", ZUB_VERSION), -1;
+        if (arg == "--simulate")
+            o.bSimulate = true;
+        else if (arg == "--quiet" || arg == "-q")
+            o.bQuiet = true;
+        else if (arg == "--set")
+        {
+            if (!value(v))
+                return UsageError("--set needs Section.Key=Value");
+            o.sets.push_back(v);
+        }
+        else if (arg == "--channel")
+        {
+            if (!value(v) || !ParseChannel(v, o.nChannel))
+                return UsageError("--channel takes gray, red, green or blue");
+        }
+        else if (arg == "--csv")
+        {
+            if (!value(o.csv) || o.csv.empty())
+                return UsageError("--csv needs a path");
+        }
+        else if (arg.size() > 1 && arg[0] == '-')
+            return UsageError("unknown option " + arg);
+        else
+            o.videos.push_back(arg);
+    }
+    if (o.videos.empty())
+        return UsageError("no video given");
+    return 0;
+}
+
+int ApplyOverrides(const SOptions& o)
+{
+    CZubApp& app = ZubApp();
+    for (const std::string& set : o.sets)
+    {
+        const size_t dot = set.find('.');
+        const size_t eq = set.find('=');
+        if (dot == std::string::npos || eq == std::string::npos || eq < dot)
+            return UsageError("--set " + set + ": expected Section.Key=Value");
+        std::string error;
+        if (!app.SetParam(set.substr(0, dot), set.substr(dot + 1, eq - dot - 1), set.substr(eq + 1), error))
+            return UsageError("--set " + set + ": " + error);
+    }
+    app.m_params.ProcessAuto = true;
+    app.m_params.ProcessAutoChannel = o.nChannel;
+    if (o.bSimulate)
+        app.m_params.Simulation = true;
+    return 0;
+}
+
+const char* PhaseName(int phase)
+{
+    static const char* const kNames[] = {"", "ROI", "mean frame", "impact", "results"};
+    return phase >= 0 && phase <= 4 ? kNames[phase] : "";
+}
+
+// Shows a progress bar on stderr when it is a terminal.
+class CCliView : public CZubView
+{
+public:
+    CCliView(CZubDoc& doc) : CZubView(doc), m_bTerminal(isatty(STDERR_FILENO) == 1) {}
+
+    void ClearProgress()
+    {
+        if (m_bShown)
+            std::fputs("\r\033[K", stderr);
+        m_bShown = false;
+    }
+
+protected:
+    void OnFieldsChanged(bool, bool) override
+    {
+        if (!m_bTerminal)
+            return;
+        using Clock = std::chrono::steady_clock;
+        const int phase = GetDocument().m_nPhase;
+        const Clock::time_point now = Clock::now();
+        if (phase != m_nPhase || m_nFrameNumber < m_nLastFrame)
+        {
+            m_nPhase = phase;
+            m_phaseStart = now;
+        }
+        m_nLastFrame = m_nFrameNumber;
+        if (now - m_lastDraw < std::chrono::milliseconds(100) || phase == PHASE_IDLE)
+            return;
+        m_lastDraw = now;
+        const double seconds = std::chrono::duration<double>(now - m_phaseStart).count();
+        const double fps = seconds > 0 ? m_nFrameNumber / seconds : 0.0;
+        const int width = 30;
+        const int filled = m_nFrames > 0 ? static_cast<int>(width * std::min<int64_t>(m_nFrameNumber, m_nFrames) / m_nFrames) : 0;
+        std::fprintf(stderr, "\r\033[K%-10s [%s%s] %d / %lld  %.0f fps", PhaseName(phase),
+                     std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(width - filled), ' ').c_str(), m_nFrameNumber,
+                     static_cast<long long>(m_nFrames), fps);
+        m_bShown = true;
+    }
+
+private:
+    bool m_bTerminal;
+    bool m_bShown = false;
+    int m_nPhase = -1;
+    int m_nLastFrame = 0;
+    std::chrono::steady_clock::time_point m_phaseStart;
+    std::chrono::steady_clock::time_point m_lastDraw;
+};
+
+int PeakPhotometry(const CZubImpact& impact)
+{
+    if (!impact.HasArrays())
+        return 0;
+    return *std::max_element(impact.m_piPhotometry.get(), impact.m_piPhotometry.get() + impact.m_iFrames);
+}
+
+void PrintSummary(const std::string& video, const CZubDoc& doc)
+{
+    const int count = doc.CandidateCount();
+    if (count == 0)
+    {
+        std::printf("%s: no candidate\n", video.c_str());
+        return;
+    }
+    std::printf("%s: %d candidate%s\n", video.c_str(), count, count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i)
+    {
+        const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
+        std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  peak %4d", i + 1,
+                    impact.m_iFrame, impact.m_ptRel.x, impact.m_ptRel.y,
+                    impact.m_iAlgorithm == 1 ? "KIV" : "ZUB", PeakPhotometry(impact));
+        const std::string utc = doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
+        if (!utc.empty())
+            std::printf("  %s UTC", utc.c_str());
+        std::printf("\n");
+    }
+}
+
+std::string CsvPathFor(const SOptions& o, const std::string& video)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (o.videos.size() == 1 && !fs::is_directory(o.csv, ec))
+        return o.csv;
+    return (fs::path(o.csv) / fs::path(video).filename()).string() + ".csv";
+}
+
+// Runs one video; an empty string when it was processed, else the reason it failed.
+std::string ProcessVideo(const SOptions& o, const std::string& video, CZubHeadlessShell& shell, CCliView& view)
+{
+    CZubDoc& doc = view.GetDocument();
+    std::vector<std::string> lines;
+    const size_t boxesBefore = shell.m_messageBoxes.size();
+    bool bImpactDone = false;
+    shell.m_consoleSink = [&](const std::string& line) {
+        bImpactDone = bImpactDone || line == "End fase: Find IMPACT.";
+        if (!o.bQuiet)
+        {
+            view.ClearProgress();
+            std::printf("%s\n", line.c_str());
+        }
+    };
+    if (!doc.OnOpenDocument(video))
+        return "cannot open " + video;
+    doc.RunUntilIdle();
+    view.ClearProgress();
+    std::fflush(stdout);
+    if (!bImpactDone)
+    {
+        if (shell.m_messageBoxes.size() > boxesBefore)
+            return shell.m_messageBoxes.back();
+        return "the run did not complete";
+    }
+    PrintSummary(video, doc);
+    if (!o.csv.empty())
+    {
+        const std::string path = CsvPathFor(o, video);
+        if (!ZubWriteFramesCsv(path, doc.m_pFrameData.data(), doc.RecordCount()))
+            return "cannot write " + path;
+    }
+    return {};
+}
+}  // namespace
+
+int ZubCliMain(int argc, char** argv)
+{
+    SOptions options;
+    if (const int status = ParseArguments(argc, argv, options))
+        return status < 0 ? 0 : status;
+
+    CZubApp& app = ZubApp();
+    CZubHeadlessLoop loop;
+    ZubSetMessageLoop(&loop);
+    CZubHeadlessShell shell;
+    app.SetShell(&shell);
+    CZubDoc doc;
+    CCliView view(doc);
+
+    // The saved parameters are read (and dumped to the log) but never written back.
+    shell.m_consoleSink = [&](const std::string& line) {
+        if (!options.bQuiet)
+            std::printf("%s\n", line.c_str());
+    };
+    app.ReadAllParams();
+    int status = ApplyOverrides(options);
+    if (status == 0 && !options.csv.empty() && options.videos.size() > 1 &&
+        !std::filesystem::is_directory(options.csv))
+        status = UsageError("--csv must name a folder when several videos are given");
+
+    for (size_t i = 0; status != 2 && i < options.videos.size(); ++i)
+    {
+        const std::string failure = ProcessVideo(options, options.videos[i], shell, view);
+        if (!failure.empty())
+        {
+            std::fprintf(stderr, "zubcli: %s: %s\n", options.videos[i].c_str(), failure.c_str());
+            status = 1;
+        }
+    }
+    shell.m_consoleSink = nullptr;  // nothing after the summaries
+    doc.OnCloseDocument();
+    app.SetShell(nullptr);
+    app.m_log.SetView(nullptr);
+    ZubSetMessageLoop(nullptr);
+    return status;
+}
