@@ -715,15 +715,18 @@ int CZubFrame::GetMean(const CZubFrame* mask) const
             count += m_iWidth;
             continue;
         }
+        // Branch-free, so that the compiler can vectorise the row.
         const uint8_t* m = mask->GetRow(y);
+        uint32_t rowSum = 0;
+        uint32_t rowCount = 0;
         for (int x = 0; x < m_iWidth; ++x)
         {
-            if (m[x] == 1)
-            {
-                sum += row[x];
-                ++count;
-            }
+            const uint32_t inside = m[x] == 1;
+            rowSum += row[x] * inside;
+            rowCount += inside;
         }
+        sum += rowSum;
+        count += rowCount;
     }
     return count > 0 ? static_cast<int>(sum / count) : 0;
 }

@@ -1,5 +1,7 @@
 #include "zubser.h"
 
+#include <bit>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -61,6 +63,17 @@ inline uint8_t Sample(const uint8_t* p, int shift)
 template <int Bytes>
 void ConvertMonoRow(const uint8_t* src, uint8_t* dst, int32_t width, int shift)
 {
+    if constexpr (Bytes == 1 && std::endian::native == std::endian::little) {
+        // One 4-byte store per pixel (v, v, v, 0): the next pixel overwrites the fourth
+        // byte, so only the last pixel of the row is written byte by byte.
+        for (int32_t x = 0; x + 1 < width; ++x, ++src, dst += 3) {
+            const uint32_t triple = *src * 0x010101u;
+            std::memcpy(dst, &triple, 4);
+        }
+        if (width > 0)
+            dst[0] = dst[1] = dst[2] = *src;
+        return;
+    }
     for (int32_t x = 0; x < width; ++x, src += Bytes, dst += 3) {
         const uint8_t value = Sample<Bytes>(src, shift);
         dst[0] = value;
