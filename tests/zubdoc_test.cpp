@@ -1,18 +1,992 @@
+// End-to-end runs of the document and the view through the headless loop, on synthetic
+// SER videos and on a real recording.
 #include "zubrun.h"
 #include "zubtest.h"
 
 #include <gtest/gtest.h>
 
-TEST(ZubDocRun, Smoke)
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace
 {
-    CZubTestRun run;
-    ZubApp().m_params.ProcessAuto = true;
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+constexpr int kSerHeader = 178;
+
+SZubSynthOptions SmallVideo(int frames = 30)
+{
     SZubSynthOptions o;
-    o.iWidth = 160;
-    o.iHeight = 120;
-    o.iFrames = 30;
-    const std::string path = CZubTestRun::Synth("smoke.ser", o);
+    o.iWidth = kWidth;
+    o.iHeight = kHeight;
+    o.iFrames = frames;
+    return o;
+}
+
+std::string Fmt(const char* format, ...) ZUB_PRINTF(1, 2);
+std::string Fmt(const char* format, ...)
+{
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix)
+{
+    return s.rfind(prefix, 0) == 0;
+}
+
+// Runs `action` once, when the first console line starting with `prefix` is logged.
+void OnLine(CZubTestRun& run, const std::string& prefix, std::function<void()> action)
+{
+    run.m_shell.m_consoleSink = [&run, prefix, action, bDone = false](const std::string& line) mutable {
+        run.m_lines.push_back(line);
+        if (!bDone && StartsWith(line, prefix))
+        {
+            bDone = true;
+            action();
+        }
+    };
+}
+
+int CountPrefix(const CZubTestRun& run, const std::string& prefix)
+{
+    return static_cast<int>(std::count_if(run.m_lines.begin(), run.m_lines.end(),
+                                          [&](const std::string& l) { return StartsWith(l, prefix); }));
+}
+
+std::vector<std::string> Slice(const std::vector<std::string>& v, size_t from, size_t count)
+{
+    if (from >= v.size())
+        return {};
+    return {v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(std::min(v.size(), from + count))};
+}
+
+// Planet sizes from the ROI trace lines, in frame order.
+std::vector<SZubSize> RoiTraceSizes(const CZubTestRun& run)
+{
+    std::vector<SZubSize> sizes;
+    for (const std::string& line : run.m_lines)
+    {
+        int n = 0;
+        SZubSize s;
+        if (std::sscanf(line.c_str(), "ROI frame: %d planet size: %dx%d", &n, &s.cx, &s.cy) == 3)
+        {
+            EXPECT_EQ(n, static_cast<int>(sizes.size()) + 1);
+            sizes.push_back(s);
+        }
+    }
+    return sizes;
+}
+
+// Width and height from a bitmap's header.
+SZubSize BmpSize(const std::string& path)
+{
+    const std::vector<uint8_t> b = ZubReadFile(path);
+    if (b.size() < 54)
+        return {};
+    auto le32 = [&](size_t i) { return static_cast<int32_t>(b[i] | b[i + 1] << 8 | b[i + 2] << 16 | b[i + 3] << 24); };
+    return {le32(18), le32(22)};
+}
+
+void RemoveFiles(std::initializer_list<std::string> names)
+{
+    for (const std::string& name : names)
+        std::remove(name.c_str());
+}
+
+// A window whose handler runs a function: lets a test act between two frames of a pass.
+class CActionWnd : public CZubWnd
+{
+public:
+    static constexpr UINT kAct = WM_USER + 200;
+    LRESULT WindowProc(UINT msg, WPARAM, LPARAM) override
+    {
+        if (msg == kAct && m_action)
+            m_action();
+        if (msg == WM_TIMER && m_onTimer)
+            m_onTimer();
+        return 0;
+    }
+    std::function<void()> m_action;
+    std::function<void()> m_onTimer;
+};
+
+// A SER header with no frame data after it.
+void WriteEmptySer(const std::string& path, int32_t frameCount)
+{
+    std::vector<uint8_t> h(kSerHeader, 0);
+    std::copy_n("LUCAM-RECORDER", 14, h.begin());
+    auto put = [&](size_t at, int32_t v) {
+        for (int i = 0; i < 4; ++i)
+            h[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+    };
+    put(26, kWidth);
+    put(30, kHeight);
+    put(34, 8);
+    put(38, frameCount);
+    ZubWriteFile(path, h.data(), h.size());
+}
+
+class ZubDocRunTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Params().ProcessAuto = true;
+    }
+    static SZubParams& Params() { return ZubApp().m_params; }
+    CZubTestRun run;
+};
+}  // namespace
+
+// ---- The log of a whole run ---------------------------------------------------------------
+
+TEST_F(ZubDocRunTest, LogOfASmallRunLineByLine)
+{
+    const std::string path = CZubTestRun::Synth("log.ser", SmallVideo());
     ASSERT_TRUE(run.Open(path));
-    for (const auto& l : run.m_lines)
-        printf("%s\n", l.c_str());
+    const CZubDoc& doc = run.m_doc;
+    const std::string roiLine = Fmt("Calculated ROI: %ix%i", doc.m_sizeRoi.cx, doc.m_sizeRoi.cy);
+    const std::vector<std::string> head = {
+        "***************************************",
+        "New process started.",
+        "File: log.ser",
+        "Frame size: 160 x 120",
+        "Number of frames: 30",
+        "Frames per second: Not defined",
+        "Media Sutype: ",
+        "BITMAPINFOHEADER:",
+        "biWidth: 160",
+        "biHeight: 120",
+        "biPlanes: 1",
+        "biBitCount: 24",
+        "biSizeImage: 57600",
+        "biCompression: 0",
+        "Automaticly PROCESS FILE.",
+        "ROI: Use automatic process.",
+        "ROI: Process 20 frames.",
+        "ROI: Factor bright   0.900 dinamic range.",
+        "ROI: Factor size     1.100 x planet size.",
+        "ROI: Filter to smooth planet profile: 5.",
+        "Avg. image: Process 20 frames.",
+        "Channel selected for convert image",
+        "Channel: Monochrome",
+        "Trying to create array data for 30 frames...",
+        "Created.",
+        "Init...",
+        "Init fase: Compute ROI",
+        "Start processing SER file.",
+        "Stop processing SER file.",
+        "End fase: Compute ROI.",
+        "----------------------",
+        roiLine,
+        "Init fase: Compute AVG.",
+        "Start processing SER file.",
+        "Stop processing SER file.",
+        "Fase-II Calculate average frame.",
+        "End fase: Compute AVG.",
+        "----------------------",
+        "Init fase: Find IMPACT.",
+        "Start processing SER file.",
+        "Stop processing SER file.",
+        "End fase: Find IMPACT.",
+        "----------------------",
+    };
+    // Between these the detection writes its own lines.
+    const std::vector<std::string> tail = {
+        "**********************************",
+        "NOT FOUND CANDIDATES",
+        "**********************************",
+    };
+    ASSERT_GE(run.m_lines.size(), head.size() + tail.size());
+    EXPECT_EQ(Slice(run.m_lines, 0, head.size()), head);
+    EXPECT_EQ(Slice(run.m_lines, run.m_lines.size() - tail.size(), tail.size()), tail);
+
+    const std::string viewHead = "\r\n***************************************\r\nNew process started.\r\n"
+                                 "File: log.ser\r\nInit fase: Compute ROI\r\nEnd fase: Compute ROI.\r\n" +
+                                 roiLine +
+                                 "\r\nInit fase: Compute AVG.\r\nEnd fase: Compute AVG.\r\n"
+                                 "Init fase: Find IMPACT.\r\nEnd fase: Find IMPACT.";
+    EXPECT_EQ(run.m_view.m_csLog.substr(0, viewHead.size()), viewHead);
+    EXPECT_TRUE(run.m_view.m_csLog.ends_with("\r\nNOT FOUND CANDIDATES"));
+
+    EXPECT_FALSE(doc.m_bRunning);
+    EXPECT_EQ(doc.m_nPhase, PHASE_IDLE);
+    EXPECT_EQ(doc.m_nRoiFrames, 20);
+    EXPECT_EQ(doc.m_nAvgFrames, 20);
+    EXPECT_EQ(doc.m_nProcessed, 30);
+    EXPECT_EQ(doc.m_nRoiErrors, 0);
+    EXPECT_EQ(doc.m_nFrame, 30);
+    EXPECT_EQ(doc.RecordCount(), 30);
+    EXPECT_TRUE(run.m_shell.m_messageBoxes.empty());
+    EXPECT_EQ(run.m_view.m_nFrames, 30);
+    EXPECT_EQ(run.m_view.m_csFileName, path);
+
+    // Idle after a finished run: what may be done and viewed.
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_PROCESS_RUN));
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_PROCESS_STOP));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_PARAMS_GENERAL));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_FRAME_DATA));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_MEAN));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_MASK));
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_VIEW_RESULTS));
+
+    // End messages of this run arriving again are ignored.
+    const size_t lines = run.m_lines.size();
+    run.m_view.PostMessage(WM_END_ROI);
+    run.m_view.PostMessage(WM_END_AVG);
+    run.m_view.PostMessage(WM_END_IMPACT);
+    EXPECT_TRUE(run.m_loop.PumpPending());
+    EXPECT_EQ(run.m_lines.size(), lines);
+}
+
+TEST_F(ZubDocRunTest, FrameTraceLinesOfATinyRunLineByLine)
+{
+    // Both counts equal to the frames: the "all frames" branches.
+    Params().WriteConsole = true;
+    Params().ROIAutoNumFrames = 4;
+    Params().DarkFrames = 4;
+    const std::string path = CZubTestRun::Synth("trace.ser", SmallVideo(4));
+    ASSERT_TRUE(run.Open(path));
+    const CZubDoc& doc = run.m_doc;
+
+    std::vector<std::string> expected = {
+        "ROI: Use automatic process.",
+        "ROI: Process 4 frames.",
+        "ROI: Frames in file < frames requested.",
+        "ROI: Process all frames!!!",
+        "ROI: Factor bright   0.900 dinamic range.",
+        "ROI: Factor size     1.100 x planet size.",
+        "ROI: Filter to smooth planet profile: 5.",
+        "Avg. image: Process 4 frames.",
+        "Avg. image: Frames in file < frames requested.",
+        "Avg. image: Process all frames!!!",
+        "Channel selected for convert image",
+        "Channel: Monochrome",
+        "Trying to create array data for 4 frames...",
+        "Created.",
+        "Init...",
+        "Init fase: Compute ROI",
+        "Start processing SER file.",
+    };
+    // The impact phase measures each frame as the ROI phase did, so its records hold the
+    // sizes the ROI trace lines show.
+    for (int n = 1; n <= 4; ++n)
+    {
+        const SZubSize s = doc.Record(n)->m_sizePlanet;
+        expected.push_back(Fmt("ROI frame: %i planet size: %ix%i", n, s.cx, s.cy));
+    }
+    for (const char* line : {"Stop processing SER file.", "End fase: Compute ROI.", "----------------------"})
+        expected.push_back(line);
+    expected.push_back(Fmt("Calculated ROI: %ix%i", doc.m_sizeRoi.cx, doc.m_sizeRoi.cy));
+    expected.push_back("Init fase: Compute AVG.");
+    expected.push_back("Start processing SER file.");
+    for (int n = 1; n <= 4; ++n)
+        expected.push_back(Fmt("Fase-II AVG Add frame: %i", n));
+    for (const char* line : {"Stop processing SER file.", "Fase-II Calculate average frame.", "End fase: Compute AVG.",
+                             "----------------------", "Init fase: Find IMPACT.", "Start processing SER file."})
+        expected.push_back(line);
+    for (int n = 1; n <= 4; ++n)
+    {
+        const CZubCandidate& r = *doc.Record(n);
+        expected.push_back(Fmt("PROCESS frame: %4i", n));
+        expected.push_back(Fmt("KIV PROCESS frame: %4i PixMax at: (%3i-%3i) %3i", n, r.m_ptKiv.x, r.m_ptKiv.y,
+                               r.m_iKivValue));
+    }
+    for (const char* line : {"Stop processing SER file.", "End fase: Find IMPACT.", "----------------------"})
+        expected.push_back(line);
+
+    const int from = run.LineIndex("ROI: Use automatic process.");
+    ASSERT_GE(from, 0);
+    EXPECT_EQ(Slice(run.m_lines, static_cast<size_t>(from), expected.size()), expected);
+}
+
+// ---- ROI, mean frame and mask ---------------------------------------------------------------
+
+TEST_F(ZubDocRunTest, RoiIsTheMeanPlanetSizeTimesTheFactorTruncated)
+{
+    Params().ROIFactorSize = 1.3;
+    EXPECT_EQ(CZubFrame::ScaleSize({301, 297}), (SZubSize{391, 386}));
+    Params().ROIFactorSize = 1.1;
+    EXPECT_EQ(CZubFrame::ScaleSize({301, 297}), (SZubSize{331, 326}));
+
+    Params().ROIFactorSize = 1.3;
+    Params().WriteConsole = true;
+    std::vector<CZubCandidate> atRoiEnd;
+    OnLine(run, "Calculated ROI:", [&] { atRoiEnd = run.m_doc.m_pFrameData; });
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("roi.ser", SmallVideo())));
+
+    const std::vector<SZubSize> sizes = RoiTraceSizes(run);
+    ASSERT_EQ(sizes.size(), 20u);
+    SZubSize sum;
+    for (const SZubSize& s : sizes)
+        sum.cx += s.cx, sum.cy += s.cy;
+    const SZubSize mean{sum.cx / 20, sum.cy / 20};
+    const SZubSize roi{static_cast<int>(mean.cx * 1.3), static_cast<int>(mean.cy * 1.3)};
+    EXPECT_GT(mean.cx, 60);
+    EXPECT_EQ(run.m_doc.m_sizeRoi, roi);
+    EXPECT_TRUE(run.HasLine(Fmt("Calculated ROI: %ix%i", roi.cx, roi.cy)));
+    EXPECT_EQ(run.m_doc.m_frameRoi.m_iWidth, roi.cx);
+    EXPECT_EQ(run.m_doc.m_frameRoi.m_iHeight, roi.cy);
+    EXPECT_EQ(run.m_doc.m_frameRoi.m_iBits, FRAME_MONO8);
+
+    // The ROI phase stores sizes and centres but no frame number.
+    ASSERT_EQ(atRoiEnd.size(), 30u);
+    for (int n = 1; n <= 20; ++n)
+    {
+        EXPECT_EQ(atRoiEnd[n - 1].m_sizePlanet, sizes[n - 1]) << n;
+        EXPECT_EQ(atRoiEnd[n - 1].m_iFrame, 0) << n;
+        EXPECT_NE(atRoiEnd[n - 1].m_ptCM, SZubPoint{}) << n;
+    }
+    EXPECT_EQ(atRoiEnd[20].m_sizePlanet, SZubSize{}) << "frames after the ROI frames are not measured";
+}
+
+TEST_F(ZubDocRunTest, MeanFrameIsTheTruncatedMeanOfTheCentredCrops)
+{
+    const std::string path = CZubTestRun::Synth("mean.ser", SmallVideo());
+    ASSERT_TRUE(run.Open(path));
+    const CZubDoc& doc = run.m_doc;
+    const SZubSize roi = doc.m_sizeRoi;
+    ASSERT_TRUE(doc.m_bMeanReady);
+    ASSERT_EQ(doc.m_frameMean.m_iBits, FRAME_MONO16);
+    ASSERT_EQ(doc.m_frameMean.m_iWidth, roi.cx);
+    ASSERT_EQ(doc.m_frameMean.m_iHeight, roi.cy);
+    EXPECT_EQ(doc.m_frameMean.m_iAvgCount, 0);
+
+    // The same crops, summed here.
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(path));
+    CZubFrame video, mono, crop;
+    video.Create(kWidth, kHeight, FRAME_COLOR_RGB24);
+    mono.Create(kWidth, kHeight, FRAME_MONO8);
+    crop.Create(roi.cx, roi.cy, FRAME_MONO8);
+    std::vector<int> sum(static_cast<size_t>(roi.cx) * roi.cy, 0);
+    for (int n = 1; n <= 20; ++n)
+    {
+        ASSERT_TRUE(ser.ReadNextFrame());
+        video.SetPixels(ser.m_pFrame.data());
+        video.ConvertAvi2Frame(mono, {0, 0}, {0, 0}, 0);
+        const SZubPoint cm = mono.GetCenterOfMass();
+        ASSERT_TRUE(cm.x >= 0 && cm.x <= kWidth && cm.y >= 0 && cm.y <= kHeight);
+        video.ConvertAvi2Frame(crop, cm, roi, 0);
+        for (int y = 0; y < roi.cy; ++y)
+            for (int x = 0; x < roi.cx; ++x)
+                sum[static_cast<size_t>(y) * roi.cx + x] += *crop.GetPixel(x, y);
+    }
+    int mismatches = 0;
+    int roundedUp = 0;  // pixels where rounding instead of truncating would differ
+    for (int y = 0; y < roi.cy; ++y)
+        for (int x = 0; x < roi.cx; ++x)
+        {
+            const int s = sum[static_cast<size_t>(y) * roi.cx + x];
+            mismatches += *doc.m_frameMean.GetPixel16(x, y) != s / 20;
+            roundedUp += s % 20 >= 10;
+        }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(roundedUp, 100);
+}
+
+TEST_F(ZubDocRunTest, MaskIsShrunkByMaskPixelsOnTheCentreRow)
+{
+    const std::string path = CZubTestRun::Synth("mask.ser", SmallVideo());
+    RemoveFiles({"frame-KIV-mask.bmp"});
+    Params().SaveIntermediateFrames = true;
+    ASSERT_TRUE(run.Open(path));
+    const CZubDoc& doc = run.m_doc;
+    ASSERT_TRUE(doc.m_bMaskReady);
+    ASSERT_EQ(doc.m_frameMask.m_iWidth, doc.m_sizeRoi.cx);
+    ASSERT_EQ(doc.m_frameMask.m_iHeight, doc.m_sizeRoi.cy);
+    EXPECT_EQ(BmpSize("frame-KIV-mask.bmp"), doc.m_sizeRoi);
+
+    CZubFrame built;
+    built.Create(doc.m_sizeRoi.cx, doc.m_sizeRoi.cy, FRAME_MONO8);
+    doc.m_frameMean.MakeMask(built);
+    const int k = built.CountCenterRow();
+    const int shrunk = doc.m_frameMask.CountCenterRow();
+    EXPECT_GT(k, 60) << "the disc spans most of the ROI";
+    EXPECT_LE(shrunk, k - 40);
+    EXPECT_GE(shrunk, k - 40 - 2) << "one step more than needed at most";
+    int outside = 0;
+    for (int y = 0; y < doc.m_sizeRoi.cy; ++y)
+        for (int x = 0; x < doc.m_sizeRoi.cx; ++x)
+            outside += *doc.m_frameMask.GetPixel(x, y) == 1 && *built.GetPixel(x, y) != 1;
+    EXPECT_EQ(outside, 0) << "shrinking never adds pixels";
+
+    // MaskPixels 0 leaves the mask as built.
+    Params().MaskPixels = 0;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_EQ(run.m_doc.m_frameMask.CountCenterRow(), k);
+
+    // Mask off: no mask, no mask file, Show mask disabled.
+    RemoveFiles({"frame-KIV-mask.bmp"});
+    Params().Mask = false;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_TRUE(run.m_doc.m_bMeanReady);
+    EXPECT_FALSE(run.m_doc.m_bMaskReady);
+    EXPECT_FALSE(run.m_doc.IsCommandEnabled(ID_VIEW_MASK));
+    EXPECT_FALSE(ZubFileExists("frame-KIV-mask.bmp"));
+}
+
+// ---- Records of the impact phase ------------------------------------------------------------
+
+TEST_F(ZubDocRunTest, RecordsFollowThePlanetAndTheFlash)
+{
+    SZubSynthOptions o = SmallVideo();
+    o.discBrightness = 120.0;  // room above the disc for the flash
+    o.flash.iFrame = 24;
+    o.flash.iDuration = 3;
+    o.flash.dx = 8.0;
+    o.flash.dy = -4.0;
+    o.flash.peak = 100.0;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("flash.ser", o)));
+    const CZubDoc& doc = run.m_doc;
+    const double radius = 0.3 * kHeight;
+    int brightestOutside = 0;
+    for (int n = 1; n <= 30; ++n)
+    {
+        SCOPED_TRACE(n);
+        const CZubCandidate& r = *doc.Record(n);
+        double cx = 0, cy = 0;
+        ZubSynthCentre(o, n, cx, cy);
+        EXPECT_EQ(r.m_iFrame, n);
+        EXPECT_EQ(r.m_sizeRoi, doc.m_sizeRoi);
+        EXPECT_EQ(r.m_iChannel, 0);
+        EXPECT_NEAR(r.m_ptCM.x, cx, 1.5);
+        EXPECT_NEAR(r.m_ptCM.y, cy, 1.5);
+        // The smoothing of the size measurement widens the disc by about two pixels a side.
+        EXPECT_NEAR(r.m_sizePlanet.cx, 2 * radius + 4, 3);
+        EXPECT_NEAR(r.m_sizePlanet.cy, 2 * radius * o.oblateness + 4, 3);
+        EXPECT_NEAR(r.m_iLevel, 128, 3);
+        if (n < o.flash.iFrame || n >= o.flash.iFrame + o.flash.iDuration)
+        {
+            brightestOutside = std::max(brightestOutside, r.m_iKivValue);
+            continue;
+        }
+        // The flash, in ROI coordinates of this frame's crop.
+        const int fx = static_cast<int>(std::lround(cx + o.flash.dx)) - (r.m_ptCM.x - doc.m_sizeRoi.cx / 2);
+        const int fy = static_cast<int>(std::lround(cy + o.flash.dy)) - (r.m_ptCM.y - doc.m_sizeRoi.cy / 2);
+        EXPECT_NEAR(r.m_ptKiv.x, fx, 1);
+        EXPECT_NEAR(r.m_ptKiv.y, fy, 1);
+        EXPECT_GT(r.m_iKivValue, 128 + 30);
+    }
+    EXPECT_LT(brightestOutside, doc.Record(25)->m_iKivValue - 40);
+    EXPECT_GT(doc.Record(25)->m_iKivValue, doc.Record(24)->m_iKivValue);
+
+    // The view shows the last frame's crop and record.
+    EXPECT_EQ(run.m_view.m_frameImage.m_iWidth, doc.m_sizeRoi.cx);
+    EXPECT_EQ(run.m_view.m_record.m_iFrame, 30);
+    EXPECT_EQ(run.m_view.m_ptCM, doc.Record(30)->m_ptCM);
+    EXPECT_EQ(run.m_view.m_sizePlanet, doc.Record(30)->m_sizePlanet);
+}
+
+TEST_F(ZubDocRunTest, SilentModeSendsCountersInsteadOfFrames)
+{
+    const std::string path = CZubTestRun::Synth("silent.ser", SmallVideo());
+    ZubApp().m_bSilent = true;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_FALSE(run.m_view.m_frameImage.HasBuffer());
+    EXPECT_EQ(run.m_view.m_record.m_iFrame, 0);
+    EXPECT_EQ(run.m_view.m_nFrameNumber, 30);
+    EXPECT_EQ(run.m_view.m_ptCM, run.m_doc.Record(30)->m_ptCM);
+
+    ZubApp().m_bSilent = false;
+    Params().ShowHisto = true;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_EQ(run.m_view.m_frameImage.m_iWidth, run.m_doc.m_sizeRoi.cx);
+    EXPECT_EQ(run.m_view.m_record.m_iFrame, 30);
+    EXPECT_FALSE(run.m_view.m_bHistoEmpty);
+}
+
+TEST_F(ZubDocRunTest, LimitProcessFramesEndsTheImpactPhaseEarly)
+{
+    Params().LimitProcessFrames = true;
+    Params().ProcessFrames = 10;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("limit.ser", SmallVideo())));
+    EXPECT_EQ(run.m_doc.m_nProcessed, 10);
+    EXPECT_EQ(run.m_doc.Record(10)->m_iFrame, 10);
+    EXPECT_EQ(run.m_doc.Record(11)->m_iFrame, 0);
+    EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+    EXPECT_FALSE(run.m_doc.m_bRunning);
+}
+
+// ---- Stop, and the choices at open ------------------------------------------------------------
+
+namespace
+{
+struct SStopped
+{
+    bool bRunEnabledWhileRunning = true;
+    bool bStopEnabledWhileRunning = false;
+    bool bParamsEnabledWhileRunning = true;
+    bool bFrameDataEnabledWhileRunning = true;
+};
+
+// Clears the running flag (Process -> Stop) when a line starting with `prefix` is logged.
+SStopped StopAt(CZubTestRun& run, const std::string& path, const std::string& prefix)
+{
+    SStopped s;
+    OnLine(run, prefix, [&] {
+        CZubDoc& doc = run.m_doc;
+        s.bRunEnabledWhileRunning = doc.IsCommandEnabled(ID_PROCESS_RUN);
+        s.bStopEnabledWhileRunning = doc.IsCommandEnabled(ID_PROCESS_STOP);
+        s.bParamsEnabledWhileRunning = doc.IsCommandEnabled(ID_PARAMS_TEST);
+        s.bFrameDataEnabledWhileRunning = doc.IsCommandEnabled(ID_VIEW_FRAME_DATA);
+        doc.OnCommand(ID_PROCESS_RUN);  // disabled: ignored
+        doc.OnCommand(ID_PROCESS_STOP);
+    });
+    EXPECT_TRUE(run.Open(path));
+    EXPECT_FALSE(s.bRunEnabledWhileRunning);
+    EXPECT_TRUE(s.bStopEnabledWhileRunning);
+    EXPECT_FALSE(s.bParamsEnabledWhileRunning);
+    EXPECT_FALSE(s.bFrameDataEnabledWhileRunning);
+    EXPECT_EQ(CountPrefix(run, "New process started."), 1);
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_FALSE(doc.m_bRunning);
+    EXPECT_EQ(doc.m_nPhase, PHASE_IDLE);
+    EXPECT_EQ(run.m_lines.back(), "Stop processing SER file.");
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_PROCESS_RUN));
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_PROCESS_STOP));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_PARAMS_GENERAL));
+    return s;
+}
+}  // namespace
+
+TEST_F(ZubDocRunTest, StopInTheRoiPhaseKeepsTheMeasuredRecords)
+{
+    Params().WriteConsole = true;
+    const std::string path = CZubTestRun::Synth("stop1.ser", SmallVideo());
+    StopAt(run, path, "ROI frame: 5 ");
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_FALSE(run.HasLine("End fase: Compute ROI."));
+    EXPECT_EQ(doc.m_sizeRoi, SZubSize{});
+    EXPECT_NE(doc.Record(5)->m_sizePlanet, SZubSize{});
+    EXPECT_EQ(doc.Record(6)->m_sizePlanet, SZubSize{});
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_VIEW_MEAN));
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_VIEW_MASK));
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_VIEW_FRAME_DATA));
+
+    // Run again: a whole new run on the same file.
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    EXPECT_EQ(CountPrefix(run, "New process started."), 2);
+    EXPECT_EQ(doc.m_nProcessed, 30);
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_MEAN));
+}
+
+TEST_F(ZubDocRunTest, StopInTheMeanFramePhaseComputesNoMean)
+{
+    Params().WriteConsole = true;
+    StopAt(run, CZubTestRun::Synth("stop2.ser", SmallVideo()), "Fase-II AVG Add frame: 5");
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_TRUE(run.HasLine("End fase: Compute ROI."));
+    EXPECT_FALSE(run.HasLine("Fase-II Calculate average frame."));
+    EXPECT_FALSE(run.HasLine("End fase: Compute AVG."));
+    EXPECT_NE(doc.m_sizeRoi, SZubSize{});
+    EXPECT_FALSE(doc.m_bMeanReady);
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_VIEW_MEAN));
+    EXPECT_FALSE(doc.IsCommandEnabled(ID_VIEW_MASK));
+    EXPECT_EQ(doc.m_nProcessed, 0);
+}
+
+TEST_F(ZubDocRunTest, StopInTheImpactPhaseKeepsWhatWasProcessed)
+{
+    Params().WriteConsole = true;
+    StopAt(run, CZubTestRun::Synth("stop3.ser", SmallVideo()), "PROCESS frame:    5");
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_FALSE(run.HasLine("End fase: Find IMPACT."));
+    EXPECT_EQ(doc.m_nProcessed, 5);
+    EXPECT_EQ(doc.Record(5)->m_iFrame, 5);
+    EXPECT_EQ(doc.Record(6)->m_iFrame, 0);
+    EXPECT_TRUE(doc.m_bMeanReady);
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_MEAN));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_MASK));
+    EXPECT_TRUE(doc.IsCommandEnabled(ID_VIEW_FRAME_DATA));
+}
+
+TEST_F(ZubDocRunTest, ChoicesAtOpenWhenNotAutomatic)
+{
+    const std::string path = CZubTestRun::Synth("choice.ser", SmallVideo());
+    ASSERT_TRUE(run.Open(path));
+    const CZubDoc& doc = run.m_doc;
+    const SZubSize roi = doc.m_sizeRoi;
+    ASSERT_EQ(doc.m_nProcessed, 30);
+
+    // Cancelled: the previous run's data stays.
+    Params().ProcessAuto = false;
+    run.m_shell.m_choice = EZubVideoChoice::Cancel;
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    EXPECT_EQ(run.m_lines.back(), "Process cancelled.");
+    EXPECT_TRUE(run.m_view.m_csLog.ends_with("\r\nProcess cancelled."));
+    EXPECT_FALSE(doc.m_bRunning);
+    EXPECT_EQ(doc.m_nProcessed, 30);
+    EXPECT_EQ(doc.m_sizeRoi, roi);
+    EXPECT_TRUE(doc.m_bMeanReady);
+    EXPECT_TRUE(doc.m_bMaskReady);
+    EXPECT_EQ(doc.Record(30)->m_iFrame, 30);
+
+    // Play: the player gets the file, nothing runs.
+    run.m_shell.m_choice = EZubVideoChoice::Play;
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    EXPECT_EQ(run.m_lines.back(), "Selected: PLAY FILE.");
+    EXPECT_EQ(run.m_shell.m_playedVideos, std::vector<std::string>{path});
+    EXPECT_EQ(doc.m_nProcessed, 30);
+
+    // Process with the green channel.
+    run.m_shell.m_choice = EZubVideoChoice::Process;
+    run.m_shell.m_nChannel = 2;
+    const size_t from = run.m_lines.size();
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    const std::vector<std::string> lines = Slice(run.m_lines, from, run.m_lines.size());
+    auto has = [&](const char* l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
+    EXPECT_TRUE(has("Selected: PROCESS FILE."));
+    EXPECT_FALSE(has("Automaticly PROCESS FILE."));
+    EXPECT_TRUE(has("Channel: Green"));
+    EXPECT_EQ(doc.m_nChannel, 2);
+    EXPECT_EQ(doc.Record(30)->m_iChannel, 2);
+    EXPECT_TRUE(has("End fase: Find IMPACT."));
+}
+
+TEST_F(ZubDocRunTest, FixedRoi)
+{
+    const std::string path = CZubTestRun::Synth("fixed.ser", SmallVideo());
+    ASSERT_TRUE(run.Open(path));
+    const CZubDoc& doc = run.m_doc;
+
+    // Larger than the frame (the default 640 x 480): refused after the counters were reset.
+    Params().ROIAutomatic = 0;
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    const std::vector<std::string> refused = {
+        "ROI: Use fixed size.",
+        "ROI: Size 640 x 480.",
+        "********************************",
+        "Manual ROI bigger than frame.",
+        "STOP process.",
+        "********************************",
+    };
+    ASSERT_GE(run.m_lines.size(), refused.size());
+    EXPECT_EQ(Slice(run.m_lines, run.m_lines.size() - refused.size(), refused.size()), refused);
+    EXPECT_EQ(run.m_shell.m_messageBoxes,
+              std::vector<std::string>{"Selected: Fixed ROI size.\nbigger than frame size."});
+    EXPECT_FALSE(doc.m_bRunning);
+    EXPECT_EQ(doc.m_nProcessed, 0);
+    EXPECT_FALSE(doc.m_bMeanReady);
+    EXPECT_EQ(doc.RecordCount(), 30) << "the records are freed only later";
+
+    // One pixel too wide is refused as well; exactly the frame size is accepted.
+    Params().ROIManualWidth = kWidth + 1;
+    Params().ROIManualHeight = kHeight;
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    EXPECT_EQ(run.m_shell.m_messageBoxes.size(), 2u);
+
+    Params().ROIManualWidth = kWidth;
+    const size_t from = run.m_lines.size();
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    EXPECT_EQ(run.m_shell.m_messageBoxes.size(), 2u);
+    const std::vector<std::string> lines = Slice(run.m_lines, from, run.m_lines.size());
+    const std::vector<std::string> start = {"Init...", "ROI manual: Skipping FASE ROI.", "Init fase: Compute Avg. frame",
+                                            "Start processing SER file."};
+    const auto at = std::find(lines.begin(), lines.end(), "Init...");
+    ASSERT_NE(at, lines.end());
+    EXPECT_EQ(Slice(lines, static_cast<size_t>(at - lines.begin()), start.size()), start);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "End fase: Compute ROI."), 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "End fase: Find IMPACT."), 1);
+    EXPECT_EQ(doc.m_sizeRoi, (SZubSize{kWidth, kHeight}));
+    EXPECT_EQ(doc.m_frameMean.m_iWidth, kWidth);
+    EXPECT_EQ(doc.m_nProcessed, 30);
+}
+
+// ---- Files written on request ---------------------------------------------------------------
+
+TEST_F(ZubDocRunTest, IntermediateImagesAndTables)
+{
+    RemoveFiles({"frame-avi.bmp", "frame-monochrome.bmp", "frame-subs-avg3.bmp", "frame-KIV-mask.bmp",
+                 "frame-avg.bmp", "frame3.bmp", "frame4.bmp", "frame5.bmp", "frame6.bmp", "frame7.bmp",
+                 "Frame4.csv", "Frame5.csv", "Frame6.csv"});
+    Params().SaveIntermediateFrames = true;
+    Params().SaveAllFrameNumber = 3;
+    Params().SaveAvgFrame = true;
+    Params().LogDetailsFrames = true;
+    Params().LogDetailsFramesFrom = 4;
+    Params().LogDetailsFramesTo = 6;
+    Params().LogImagesCsv = true;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("files.ser", SmallVideo())));
+    const SZubSize roi = run.m_doc.m_sizeRoi;
+
+    EXPECT_EQ(BmpSize("frame-avi.bmp"), (SZubSize{kWidth, kHeight}));
+    EXPECT_EQ(BmpSize("frame-monochrome.bmp"), roi) << "last written by the impact phase: the crop";
+    EXPECT_EQ(BmpSize("frame-subs-avg3.bmp"), roi);
+    EXPECT_EQ(BmpSize("frame-KIV-mask.bmp"), roi);
+    EXPECT_EQ(BmpSize("frame-avg.bmp"), roi);
+    EXPECT_TRUE(run.HasLine("Save average frame 'frame-avg.bmp'."));
+    EXPECT_EQ(run.LineIndex("Save average frame 'frame-avg.bmp'."),
+              run.LineIndex("Fase-II Calculate average frame.") + 1);
+    for (int n = 4; n <= 6; ++n)
+    {
+        EXPECT_EQ(BmpSize(Fmt("frame%i.bmp", n)), roi) << n;
+        const std::string csv = ZubReadText(Fmt("Frame%i.csv", n));
+        EXPECT_TRUE(csv.starts_with("Col;0;1;2;")) << n;
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), roi.cy + 1) << n;
+    }
+    EXPECT_FALSE(ZubFileExists("frame3.bmp"));
+    EXPECT_FALSE(ZubFileExists("frame7.bmp"));
+}
+
+TEST_F(ZubDocRunTest, NothingSavedForFrameZero)
+{
+    RemoveFiles({"frame-avi.bmp", "frame-monochrome.bmp"});
+    Params().SaveIntermediateFrames = true;
+    Params().SaveAllFrameNumber = 0;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("files0.ser", SmallVideo(8))));
+    EXPECT_FALSE(ZubFileExists("frame-avi.bmp"));
+    EXPECT_FALSE(ZubFileExists("frame-monochrome.bmp"));
+}
+
+// ---- Files the run cannot use as they are -----------------------------------------------------
+
+TEST_F(ZubDocRunTest, UpperCaseSerExtensionGoesToTheMediaSource)
+{
+    const std::string path = CZubTestRun::Synth("upper.SER", SmallVideo(4));
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_FALSE(run.m_doc.m_bSer);
+    EXPECT_FALSE(run.m_doc.m_bRunning);
+    const std::vector<std::string> expected = {"File: upper.SER", "Connecting video driver...",
+                                               "Unsupported media type!!!", "Process aborted!!!"};
+    EXPECT_EQ(Slice(run.m_lines, 2, 10), expected);
+    EXPECT_EQ(run.m_shell.m_messageBoxes, std::vector<std::string>{"Unsupported media type!"});
+}
+
+TEST_F(ZubDocRunTest, SerWithoutWholeFramesDoesNotStartARun)
+{
+    for (const int32_t headerCount : {0, 5})
+    {
+        SCOPED_TRACE(headerCount);
+        CZubTestRun empty;
+        ZubApp().m_params.ProcessAuto = true;
+        WriteEmptySer("empty.ser", headerCount);
+        ASSERT_TRUE(empty.Open("empty.ser"));
+        EXPECT_TRUE(empty.HasLine("Frame size: 160 x 120"));
+        EXPECT_TRUE(empty.HasLine("Number of frames: 0"));
+        const std::vector<std::string> tail = {"biCompression: 0", "No frames in file.", "Process aborted!!!"};
+        EXPECT_EQ(Slice(empty.m_lines, empty.m_lines.size() - 3, 3), tail);
+        EXPECT_EQ(empty.m_shell.m_messageBoxes, std::vector<std::string>{"No frames in file."});
+        EXPECT_FALSE(empty.m_doc.m_bRunning);
+        EXPECT_FALSE(empty.m_doc.IsCommandEnabled(ID_PROCESS_STOP));
+    }
+}
+
+TEST_F(ZubDocRunTest, ZeroRoiAndMeanCountsCountAsOne)
+{
+    Params().ROIAutoNumFrames = 0;
+    Params().DarkFrames = 0;
+    Params().WriteConsole = true;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("zero.ser", SmallVideo(10))));
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_TRUE(run.HasLine("ROI: Process 0 frames."));
+    EXPECT_TRUE(run.HasLine("Avg. image: Process 0 frames."));
+    EXPECT_EQ(doc.m_nRoiFrames, 1);
+    EXPECT_EQ(doc.m_nAvgFrames, 1);
+    const std::vector<SZubSize> sizes = RoiTraceSizes(run);
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(doc.m_sizeRoi, CZubFrame::ScaleSize(sizes[0]));
+    EXPECT_EQ(CountPrefix(run, "Fase-II AVG Add frame:"), 1);
+    EXPECT_TRUE(doc.m_bMeanReady);
+    EXPECT_EQ(doc.m_nProcessed, 10);
+    EXPECT_FALSE(doc.m_bRunning);
+}
+
+TEST_F(ZubDocRunTest, MeanFrameCountIsLimitedTo255)
+{
+    SZubSynthOptions o = SmallVideo(300);
+    o.iWidth = 48;
+    o.iHeight = 40;
+    const std::string path300 = CZubTestRun::Synth("avg300.ser", o);
+    o.iFrames = 255;
+    const std::string path255 = CZubTestRun::Synth("avg255.ser", o);
+
+    struct SCase
+    {
+        std::string path;
+        bool bAll;
+        int nDark;
+        bool bLimited;
+    };
+    const SCase cases[] = {
+        {path300, false, 300, true},
+        {path300, false, 256, true},
+        {path300, true, 20, true},
+        {path255, true, 20, false},
+        {path300, false, 255, false},
+    };
+    for (const SCase& c : cases)
+    {
+        SCOPED_TRACE(c.path + " all " + std::to_string(c.bAll) + " dark " + std::to_string(c.nDark));
+        run.m_lines.clear();
+        Params().DarkAllFrames = c.bAll;
+        Params().DarkFrames = c.nDark;
+        ASSERT_TRUE(run.Open(c.path));
+        EXPECT_EQ(run.m_doc.m_nAvgFrames, 255);
+        EXPECT_EQ(run.HasLine("Avg. image: Limited to 255 frames."), c.bLimited);
+        EXPECT_TRUE(run.m_shell.m_messageBoxes.empty()) << "no 256th addition";
+        EXPECT_TRUE(run.m_doc.m_bMeanReady);
+        EXPECT_LE(run.m_doc.m_frameMean.GetMaxValue(), 255);
+        EXPECT_EQ(run.m_doc.m_nProcessed, c.path == path300 ? 300 : 255);
+    }
+}
+
+TEST_F(ZubDocRunTest, TruncatedFileEndsEachPassAtItsEnd)
+{
+    Params().WriteConsole = true;
+    const std::string path = CZubTestRun::Synth("truncated.ser", SmallVideo());
+    ASSERT_TRUE(run.m_doc.OnOpenDocument(path));
+    // The first pass has the file open already: it meets the new end while reading.
+    ASSERT_EQ(truncate(path.c_str(), kSerHeader + 10 * kWidth * kHeight), 0);
+    ASSERT_TRUE(run.WaitIdle(20000));
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_FALSE(doc.m_bRunning);
+    EXPECT_TRUE(run.HasLine("End fase: Compute ROI."));
+    EXPECT_TRUE(run.HasLine("End fase: Compute AVG."));
+    EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+
+    // The ten missing ROI records count with size 0 and pull the mean down.
+    const std::vector<SZubSize> sizes = RoiTraceSizes(run);
+    ASSERT_EQ(sizes.size(), 10u);
+    SZubSize sum;
+    for (const SZubSize& s : sizes)
+        sum.cx += s.cx, sum.cy += s.cy;
+    EXPECT_EQ(doc.m_sizeRoi, CZubFrame::ScaleSize({sum.cx / 20, sum.cy / 20}));
+    EXPECT_EQ(CountPrefix(run, "Fase-II AVG Add frame:"), 10);
+    EXPECT_TRUE(doc.m_bMeanReady) << "the mean of the frames that were there";
+    EXPECT_EQ(doc.m_nProcessed, 10);
+    EXPECT_EQ(doc.Record(11)->m_iFrame, 0);
+}
+
+TEST_F(ZubDocRunTest, MeanFrameWithoutFramesAbortsTheRun)
+{
+    const std::string path = CZubTestRun::Synth("nomean.ser", SmallVideo());
+    OnLine(run, "Init fase: Compute AVG.", [&] { ASSERT_EQ(truncate(path.c_str(), kSerHeader), 0); });
+    ASSERT_TRUE(run.Open(path, 20000));
+    EXPECT_FALSE(run.m_doc.m_bRunning);
+    EXPECT_FALSE(run.m_doc.m_bMeanReady);
+    const std::vector<std::string> tail = {"Stop processing SER file.", "No frames averaged.", "Process aborted!!!"};
+    EXPECT_EQ(Slice(run.m_lines, run.m_lines.size() - 3, 3), tail);
+    EXPECT_FALSE(run.HasLine("Init fase: Find IMPACT."));
+}
+
+TEST_F(ZubDocRunTest, FileGoneAtTheStartOfAPassEndsTheRun)
+{
+    const std::string path = CZubTestRun::Synth("gone.ser", SmallVideo());
+    ASSERT_TRUE(run.m_doc.OnOpenDocument(path));
+    // The first pass reads the file it already opened; the second cannot open it.
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    ASSERT_TRUE(run.WaitIdle(20000));
+    const std::vector<std::string> tail = {"Init fase: Compute AVG.", "Cannot open SER file.", "Process aborted!!!"};
+    EXPECT_EQ(Slice(run.m_lines, run.m_lines.size() - 3, 3), tail);
+    EXPECT_FALSE(run.m_doc.m_bRunning);
+    EXPECT_EQ(run.m_doc.m_nPhase, PHASE_IDLE);
+    EXPECT_TRUE(run.m_doc.IsCommandEnabled(ID_PROCESS_RUN));
+}
+
+TEST_F(ZubDocRunTest, NoPlanetGivesAWholeFrameRoiAndTheRunGoesOn)
+{
+    SZubSynthOptions o = SmallVideo(10);
+    o.noise = 0.0;
+    o.discBrightness = 0.0;
+    o.sky = 0.0;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("black.ser", o)));
+    for (auto& l : run.m_lines) fprintf(stderr, "%s\n", l.c_str());
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_TRUE(run.HasLine("Frame: 1 CM ERROR. CM moved to image center."));
+    EXPECT_TRUE(run.HasLine("ROI: No planet size measured. ROI = whole frame."));
+    EXPECT_EQ(run.LineIndex("ROI: No planet size measured. ROI = whole frame.") + 1,
+              run.LineIndex("Calculated ROI: 160x120"));
+    EXPECT_EQ(doc.m_sizeRoi, (SZubSize{kWidth, kHeight}));
+    EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+    EXPECT_EQ(doc.m_nProcessed, 10);
+    EXPECT_EQ(doc.Record(10)->m_ptCM, (SZubPoint{kWidth / 2, kHeight / 2}));
+    EXPECT_EQ(doc.Record(10)->m_iKivValue, 0);
+    EXPECT_FALSE(doc.m_bRunning);
+}
+
+// ---- The frame callback and the pass loop -----------------------------------------------------
+
+TEST_F(ZubDocRunTest, BufferOfUnexpectedSizeIsSkipped)
+{
+    Params().WriteConsole = true;
+    CActionWnd poke;
+    const std::vector<uint8_t> shortBuffer(100, 0);
+    poke.m_action = [&] { run.m_doc.OnVideoFrame(0.0, shortBuffer.data(), static_cast<long>(shortBuffer.size())); };
+    OnLine(run, "PROCESS frame:    5", [&] { poke.PostMessage(CActionWnd::kAct); });
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("short.ser", SmallVideo())));
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_TRUE(run.HasLine("Frame: 6 unexpected size. Skipped."));
+    EXPECT_EQ(doc.Record(5)->m_iFrame, 5);
+    EXPECT_EQ(doc.Record(6)->m_iFrame, 0) << "the skipped frame leaves its record alone";
+    EXPECT_EQ(doc.Record(7)->m_iFrame, 7);
+    EXPECT_EQ(doc.m_nProcessed, 29);
+    EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+    EXPECT_FALSE(doc.m_bRunning);
+}
+
+TEST_F(ZubDocRunTest, QuitMessageMetByThePassLoopStaysQueued)
+{
+    Params().WriteConsole = true;
+    int frameAtQuit = 0;
+    OnLine(run, "Fase-II AVG Add frame: 5", [&] {
+        run.m_loop.Quit(7);
+        frameAtQuit = run.m_doc.m_nFrame;
+    });
+    CActionWnd guard;
+    guard.m_onTimer = [&] { run.m_loop.Quit(99); };
+    ASSERT_TRUE(run.m_doc.OnOpenDocument(CZubTestRun::Synth("quit.ser", SmallVideo())));
+    guard.SetTimer(1, 20000, true);
+    EXPECT_EQ(run.m_loop.Run(), 7) << "Run ends on the quit message the pass loop left";
+    EXPECT_EQ(frameAtQuit, 5);
+    EXPECT_EQ(run.m_doc.m_nFrame, 5) << "no frame read after the quit";
+    EXPECT_TRUE(run.m_doc.m_bRunning);
+    guard.KillTimer(1);
+}
+
+// ---- A real recording -------------------------------------------------------------------------
+
+TEST_F(ZubDocRunTest, RealJupiterDriftIsFollowed)
+{
+    const std::string path = ZubSharedData("jupiter-dslr-256x256-mono8.ser");
+    if (!ZubFileExists(path))
+        GTEST_SKIP() << "no " << path;
+    ASSERT_TRUE(run.Open(path));
+    const CZubDoc& doc = run.m_doc;
+    ASSERT_EQ(doc.m_llFrames, 100);
+    EXPECT_EQ(doc.m_nProcessed, 100);
+    EXPECT_TRUE(doc.m_bMaskReady);
+    double drift = 0.0;
+    const SZubPoint first = doc.Record(1)->m_ptCM;
+    for (int n = 1; n <= 100; ++n)
+    {
+        SCOPED_TRACE(n);
+        const CZubCandidate& r = *doc.Record(n);
+        EXPECT_EQ(r.m_iFrame, n);
+        EXPECT_GT(r.m_sizePlanet.cx, 100);
+        EXPECT_LT(r.m_sizePlanet.cx, doc.m_sizeRoi.cx) << "the ROI holds the whole disc";
+        EXPECT_LT(r.m_sizePlanet.cy, doc.m_sizeRoi.cy);
+        drift = std::max(drift, std::hypot(r.m_ptCM.x - first.x, r.m_ptCM.y - first.y));
+    }
+    EXPECT_GT(drift, 20.0);
+    EXPECT_LT(drift, 45.0);
+    EXPECT_EQ(CountPrefix(run, "Frame: "), 0) << "no repaired measurement";
 }

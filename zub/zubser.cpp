@@ -1,8 +1,7 @@
 #include "zubser.h"
 
-#include <bit>
-
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
