@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -280,6 +281,28 @@ TEST_F(FrameTest, RegionOutsideFrameIsClippedAndPaddedBlack)
     EXPECT_TRUE(src.ConvertAvi2Frame(dst, {320, 240}, {10, 10}, 1));
     EXPECT_EQ(view.ConsoleLines(), std::vector<std::string>{"ConvertAvi2Frame: ROI outside frame."});
     ZubResetApp();
+}
+
+TEST_F(FrameTest, RegionFromAlreadyConvertedFrameEqualsConversion)
+{
+    CZubFrame src;
+    src.Create(37, 29, FRAME_COLOR_RGB24);
+    for (size_t i = 0; i < src.GetBufferSize(); ++i)
+        src.m_pRGB[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (int channel = 0; channel <= 3; ++channel)
+    {
+        CZubFrame mono, direct, copied;
+        mono.Create(37, 29, FRAME_MONO8);
+        src.ConvertAvi2Frame(mono, {0, 0}, {0, 0}, channel);
+        for (SZubPoint center : {SZubPoint{18, 14}, SZubPoint{2, 3}, SZubPoint{35, 27}})
+        {
+            direct.Create(11, 9, FRAME_MONO8);
+            copied.Create(11, 9, FRAME_MONO8);
+            EXPECT_EQ(src.ConvertAvi2Frame(direct, center, {11, 9}, channel),
+                      src.ConvertAvi2Frame(copied, center, {11, 9}, channel, &mono));
+            EXPECT_EQ(0, std::memcmp(direct.m_pBits, copied.m_pBits, direct.GetBufferSize()));
+        }
+    }
 }
 
 TEST_F(FrameTest, RegionSpansAndExactFit)

@@ -601,7 +601,7 @@ int CZubDoc::AvgFrame()
         m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
         const SZubPoint cm = MeasureCenter(n, true);
         SaveIntermediate(n, m_frameVideo, "frame-avi.bmp");
-        m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel);
+        m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel, &m_frameMono);
         Record(n)->m_ptCM = cm;
         SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
         m_frameMean.AddToAverage(m_frameRoi);
@@ -633,7 +633,7 @@ int CZubDoc::ProcessFrame()
     const SZubPoint cm = MeasureCenter(n, true);
     SZubSize size = MeasurePlanet(n, cm);
     SaveIntermediate(n, m_frameVideo, "frame-avi.bmp");
-    if (!m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel))
+    if (!m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel, &m_frameMono))
         ++m_nRoiErrors;
     SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
     if (m_sizeRoi.cx < size.cx || m_sizeRoi.cy < size.cy)

@@ -408,8 +408,11 @@ void CZubFrame::AddMonoSaturated(const CZubFrame& src)
 // ---- Conversions --------------------------------------------------------------------------
 
 bool CZubFrame::ConvertAvi2Frame(CZubFrame& dst, SZubPoint center, SZubSize size,
-                                 int channel) const
+                                 int channel, const CZubFrame* converted) const
 {
+    if (converted && !Require(converted->m_iBits == FRAME_MONO8 &&
+                              converted->m_iWidth == m_iWidth && converted->m_iHeight == m_iHeight))
+        converted = nullptr;
     if (!Require(m_iBits == FRAME_COLOR_RGB24 && dst.m_iBits == FRAME_MONO8))
         return false;
     bool inside = true;
@@ -446,6 +449,8 @@ bool CZubFrame::ConvertAvi2Frame(CZubFrame& dst, SZubPoint center, SZubSize size
     y1 = std::min(y1, y0 + dst.m_iHeight - dy);
     if (channel < 0 || channel > 3)
         ZubTrace("ConvertToGray: ERROR Channel");
+    else if (converted)
+        converted->CopyRegion(dst, x0, x1, y0, y1, dx, dy);
     else
         ConvertRegion(dst, x0, x1, y0, y1, dx, dy, channel);
     return inside;
@@ -475,6 +480,15 @@ void CZubFrame::ConvertRegion(CZubFrame& dst, int x0, int x1, int y0, int y1, in
                 out[x] = *in;
         }
     }
+}
+
+void CZubFrame::CopyRegion(CZubFrame& dst, int x0, int x1, int y0, int y1, int dx, int dy) const
+{
+    const int width = x1 - x0;
+    if (width <= 0)
+        return;
+    for (int y = y0; y < y1; ++y)
+        std::memcpy(dst.GetPixel(dx, dy + y - y0), GetPixel(x0, y), static_cast<size_t>(width));
 }
 
 uint32_t CZubFrame::Divisor16To8() const

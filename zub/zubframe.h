@@ -80,8 +80,10 @@ public:
     // ---- Conversions ---------------------------------------------------------------------
     // Gray (channel 0) or red/green/blue (1/2/3) of the region of size `size` centred on
     // `center` (the whole frame when either is zero) into the 8-bit `dst`. False when the
-    // region had to be clipped to the frame.
-    bool ConvertAvi2Frame(CZubFrame& dst, SZubPoint center, SZubSize size, int channel) const;
+    // region had to be clipped to the frame. `converted`, when given, is this whole frame
+    // already reduced with the same channel: the region is then copied from it.
+    bool ConvertAvi2Frame(CZubFrame& dst, SZubPoint center, SZubSize size, int channel,
+                          const CZubFrame* converted = nullptr) const;
     // This 8 bits from a 16-bit src, stretched so that a maximum above 255 becomes 255.
     void ConvertTo8bpp(const CZubFrame& src);
 
@@ -137,6 +139,7 @@ private:
     void FillGrayTables();
     void ConvertRegion(CZubFrame& dst, int x0, int x1, int y0, int y1, int dx, int dy,
                        int channel) const;
+    void CopyRegion(CZubFrame& dst, int x0, int x1, int y0, int y1, int dx, int dy) const;
     // Divisor that maps a 16-bit frame to 8 bits (v * 255 / divisor).
     uint32_t Divisor16To8() const;
     bool WriteBmp(const std::string& path, bool mask) const;
