@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,6 +34,8 @@ const char kUsage[] =
     "  --csv PATH                write the frames data: a file for one video, a folder\n"
     "                            (one VIDEO.csv each) for several\n"
     "  --quiet                   no log lines, only the summary\n"
+    "  --timing                  after each video: time and frames per second of every\n"
+    "                            pass, the whole run and the peak memory\n"
     "  --help, --version\n"
     "\n"
     "Parameters come from the settings file (see README); zubcli never writes it.\n"
@@ -45,6 +48,7 @@ struct SOptions
     int nChannel = 0;
     bool bSimulate = false;
     bool bQuiet = false;
+    bool bTiming = false;
     std::string csv;
 };
 
@@ -84,6 +88,8 @@ int ParseArguments(int argc, char** argv, SOptions& o)
             o.bSimulate = true;
         else if (arg == "--quiet" || arg == "-q")
             o.bQuiet = true;
+        else if (arg == "--timing")
+            o.bTiming = true;
         else if (arg == "--set")
         {
             if (!value(v))
@@ -215,6 +221,58 @@ void PrintSummary(const std::string& video, const CZubDoc& doc)
     }
 }
 
+// Times every pass from its "Init fase" line to its "End fase" line.
+class CPassTimer
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Start() { m_runStart = Clock::now(); m_passes.clear(); }
+    void OnLine(const std::string& line, int framesRead)
+    {
+        if (line.rfind("Init fase: ", 0) == 0)
+            m_passStart = Clock::now();
+        else if (const char* name = PassOfEndLine(line))
+            m_passes.push_back({name, framesRead, Seconds(m_passStart)});
+    }
+    void Print() const
+    {
+        for (const SPass& pass : m_passes)
+            std::printf("  pass %-10s %6d frames in %8.3f s, %8.1f fps\n", pass.name, pass.frames,
+                        pass.seconds, pass.seconds > 0 ? pass.frames / pass.seconds : 0.0);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("  run %.3f s, peak memory %.1f MB\n", Seconds(m_runStart), usage.ru_maxrss / 1024.0);
+    }
+
+private:
+    struct SPass
+    {
+        const char* name;
+        int frames;
+        double seconds;
+    };
+    static double Seconds(Clock::time_point since)
+    {
+        return std::chrono::duration<double>(Clock::now() - since).count();
+    }
+    static const char* PassOfEndLine(const std::string& line)
+    {
+        static const char* const kEnds[][2] = {{"End fase: Compute ROI.", "roi"},
+                                               {"End fase: Compute AVG.", "mean"},
+                                               {"End fase: Find IMPACT.", "impact"},
+                                               {"End fase: RESULTS.", "results"}};
+        for (const auto& end : kEnds)
+            if (line == end[0])
+                return end[1];
+        return nullptr;
+    }
+
+    Clock::time_point m_runStart;
+    Clock::time_point m_passStart;
+    std::vector<SPass> m_passes;
+};
+
 std::string CsvPathFor(const SOptions& o, const std::string& video)
 {
     namespace fs = std::filesystem;
@@ -228,11 +286,13 @@ std::string CsvPathFor(const SOptions& o, const std::string& video)
 std::string ProcessVideo(const SOptions& o, const std::string& video, CZubHeadlessShell& shell, CCliView& view)
 {
     CZubDoc& doc = view.GetDocument();
-    std::vector<std::string> lines;
     const size_t boxesBefore = shell.m_messageBoxes.size();
     bool bImpactDone = false;
+    CPassTimer timer;
+    timer.Start();
     shell.m_consoleSink = [&](const std::string& line) {
         bImpactDone = bImpactDone || line == "End fase: Find IMPACT.";
+        timer.OnLine(line, doc.m_nFrame);
         if (!o.bQuiet)
         {
             view.ClearProgress();
@@ -251,6 +311,8 @@ std::string ProcessVideo(const SOptions& o, const std::string& video, CZubHeadle
         return "the run did not complete";
     }
     PrintSummary(video, doc);
+    if (o.bTiming)
+        timer.Print();
     if (!o.csv.empty())
     {
         const std::string path = CsvPathFor(o, video);
