@@ -133,7 +133,7 @@ bool CZubDoc::ReadVideoFacts()
 {
     if (!m_bSer)
     {
-        if (!ConnectVideo())
+        if (!ConnectVideo(true))
         {
             Log().LogView("Process aborted!!!");
             return false;
@@ -896,7 +896,7 @@ void CZubDoc::SendToView(UINT msg, WPARAM wParam)
 
 // ---- Media source -------------------------------------------------------------------------
 
-bool CZubDoc::ConnectVideo()
+bool CZubDoc::ConnectVideo(bool bReadFacts)
 {
     if (m_bSer)
         return true;
@@ -909,16 +909,19 @@ bool CZubDoc::ConnectVideo()
     }
     m_pMedia = m_mediaFactory();
     SZubMediaFacts facts;
-    if (!m_pMedia || !m_pMedia->Connect(m_csPathName, facts))
+    if (!m_pMedia || !m_pMedia->Connect(m_csPathName, bReadFacts ? &facts : nullptr))
     {
         m_pMedia.reset();
         return false;
     }
-    m_bih = facts.bih;
-    m_csSubtype = facts.csSubtype;
-    m_llDuration = facts.llDuration;
-    m_llAvgTimePerFrame = facts.llAvgTimePerFrame;
-    m_llFrames = facts.llFrames;
+    if (bReadFacts)
+    {
+        m_bih = facts.bih;
+        m_csSubtype = facts.csSubtype;
+        m_llDuration = facts.llDuration;
+        m_llAvgTimePerFrame = facts.llAvgTimePerFrame;
+        m_llFrames = facts.llFrames;
+    }
     Log().Log("Connected.");
     return true;
 }
@@ -937,7 +940,7 @@ bool CZubDoc::DisconnectVideo()
 
 bool CZubDoc::StartMediaSource()
 {
-    if (!ConnectVideo())
+    if (!ConnectVideo(false))
         return false;
     Log().Log("Start processing AVI.");
     m_nGraphState = 2;

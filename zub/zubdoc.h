@@ -167,8 +167,8 @@ private:
     void SendToView(UINT msg, WPARAM wParam = 0);
     void AbortRun(const char* reason);
 
-    // Media source of the current pass.
-    bool ConnectVideo();
+    // Media source of the current pass; with bReadFacts the video's facts are taken from it.
+    bool ConnectVideo(bool bReadFacts);
     bool DisconnectVideo();
     bool StartMediaSource();
     void StopMediaSource();

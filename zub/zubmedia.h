@@ -29,9 +29,10 @@ class IZubMediaSource
 {
 public:
     virtual ~IZubMediaSource() = default;
-    // Opens the file and its best video stream and reads the facts. On failure it logs the
-    // reason ("...!!!"), shows it in a message box ("...!") and returns false.
-    virtual bool Connect(const std::string& path, SZubMediaFacts& facts) = 0;
+    // Opens the file and its best video stream and, when `facts` is given, reads them (which
+    // may mean decoding the stream once to count its frames). On failure it logs the reason
+    // ("...!!!"), shows it in a message box ("...!") and returns false.
+    virtual bool Connect(const std::string& path, SZubMediaFacts* facts) = 0;
     // Decodes on its own thread, handing every frame to `onFrame`. At the end of the stream
     // it queues the end event and posts WM_GRAPH_NOTIFY to `notify`.
     virtual bool Run(ZubFrameCallback onFrame, CZubWnd* notify) = 0;

@@ -6,6 +6,9 @@
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
 #include "zubview.h"
+#ifdef ZUB_HAVE_FFMPEG
+#include "zubffmpeg.h"
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -335,6 +338,9 @@ int ZubCliMain(int argc, char** argv)
     CZubHeadlessShell shell;
     app.SetShell(&shell);
     CZubDoc doc;
+#ifdef ZUB_HAVE_FFMPEG
+    doc.SetMediaFactory(CZubFfmpegSource::Factory());
+#endif
     CCliView view(doc);
 
     // The saved parameters are read (and dumped to the log) but never written back.

@@ -1,0 +1,60 @@
+// The FFmpeg decoder behind zubmedia.h: every video FFmpeg reads becomes 24-bit
+// blue-green-red frames, bottom line first, rows padded to 4 bytes, delivered one by one
+// from a decoding thread.
+#pragma once
+
+#include "zubmedia.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CZubFfmpegSource : public IZubMediaSource
+{
+public:
+    CZubFfmpegSource();
+    ~CZubFfmpegSource() override;
+    CZubFfmpegSource(const CZubFfmpegSource&) = delete;
+    CZubFfmpegSource& operator=(const CZubFfmpegSource&) = delete;
+
+    bool Connect(const std::string& path, SZubMediaFacts* facts) override;
+    bool Run(ZubFrameCallback onFrame, CZubWnd* notify) override;
+    void Stop() override;
+    bool TakeEndOfStream() override;
+
+    static ZubMediaFactory Factory();
+
+private:
+    struct SState;  // FFmpeg objects, each with its owner
+    enum class EOpen
+    {
+        Ok,
+        Unsupported,
+        NoVideo,
+    };
+
+    EOpen Open(const std::string& path);
+    void ReadFacts(SZubMediaFacts& facts);
+    static int64_t CountFramesOf(const std::string& path);
+    // Decodes every frame of the stream into the state's frame, calling `deliver` for each,
+    // until the end, an error or a stop. False when FFmpeg reported an error.
+    bool DecodeAll(const std::function<void()>& deliver);
+    bool ReceiveFrames(const std::function<void()>& deliver);
+    // The state's frame as 24-bit rows, bottom line first, into m_buffer.
+    bool ConvertFrame();
+    void DecodeThread(ZubFrameCallback onFrame, CZubWnd* notify);
+
+    std::unique_ptr<SState> m_state;
+    std::string m_path;
+    BITMAPINFOHEADER m_bih{};
+    std::vector<uint8_t> m_buffer;  // the frame handed to the callback, m_bih.biSizeImage bytes
+
+    std::thread m_thread;
+    std::atomic<bool> m_bStop{false};
+    std::mutex m_eventMutex;
+    bool m_bEndOfStream = false;
+};
