@@ -121,20 +121,24 @@ public:
     std::function<void()> m_onTimer;
 };
 
-// A SER header with no frame data after it.
-void WriteEmptySer(const std::string& path, int32_t frameCount)
+// An 8-bit mono SER of `frames` frames (none: the header alone) with pixels from `pixel`.
+void WriteSer(const std::string& path, int32_t headerCount, int frames, const std::function<uint8_t(int, int)>& pixel)
 {
-    std::vector<uint8_t> h(kSerHeader, 0);
-    std::copy_n("LUCAM-RECORDER", 14, h.begin());
+    std::vector<uint8_t> data(kSerHeader, 0);
+    std::copy_n("LUCAM-RECORDER", 14, data.begin());
     auto put = [&](size_t at, int32_t v) {
         for (int i = 0; i < 4; ++i)
-            h[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+            data[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
     };
     put(26, kWidth);
     put(30, kHeight);
     put(34, 8);
-    put(38, frameCount);
-    ZubWriteFile(path, h.data(), h.size());
+    put(38, headerCount);
+    for (int n = 0; n < frames; ++n)
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                data.push_back(pixel(x, y));
+    ZubWriteFile(path, data.data(), data.size());
 }
 
 class ZubDocRunTest : public testing::Test
@@ -496,7 +500,6 @@ TEST_F(ZubDocRunTest, SilentModeSendsCountersInsteadOfFrames)
     ASSERT_TRUE(run.Open(path));
     EXPECT_FALSE(run.m_view.m_frameImage.HasBuffer());
     EXPECT_EQ(run.m_view.m_record.m_iFrame, 0);
-    EXPECT_EQ(run.m_view.m_nFrameNumber, 30);
     EXPECT_EQ(run.m_view.m_ptCM, run.m_doc.Record(30)->m_ptCM);
 
     ZubApp().m_bSilent = false;
@@ -516,6 +519,14 @@ TEST_F(ZubDocRunTest, LimitProcessFramesEndsTheImpactPhaseEarly)
     EXPECT_EQ(run.m_doc.Record(10)->m_iFrame, 10);
     EXPECT_EQ(run.m_doc.Record(11)->m_iFrame, 0);
     EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+    EXPECT_FALSE(run.m_doc.m_bRunning);
+
+    // 0 frames to process: the first frame ends the phase.
+    Params().ProcessFrames = 0;
+    ASSERT_TRUE(run.Open(run.m_doc.m_csPathName));
+    EXPECT_EQ(run.m_doc.m_nProcessed, 0);
+    EXPECT_EQ(run.m_doc.Record(1)->m_iFrame, 0);
+    EXPECT_FALSE(run.m_doc.IsCommandEnabled(ID_VIEW_FRAME_DATA));
     EXPECT_FALSE(run.m_doc.m_bRunning);
 }
 
@@ -778,7 +789,7 @@ TEST_F(ZubDocRunTest, SerWithoutWholeFramesDoesNotStartARun)
         SCOPED_TRACE(headerCount);
         CZubTestRun empty;
         ZubApp().m_params.ProcessAuto = true;
-        WriteEmptySer("empty.ser", headerCount);
+        WriteSer("empty.ser", headerCount, 0, {});
         ASSERT_TRUE(empty.Open("empty.ser"));
         EXPECT_TRUE(empty.HasLine("Frame size: 160 x 120"));
         EXPECT_TRUE(empty.HasLine("Number of frames: 0"));
@@ -902,24 +913,52 @@ TEST_F(ZubDocRunTest, FileGoneAtTheStartOfAPassEndsTheRun)
     EXPECT_TRUE(run.m_doc.IsCommandEnabled(ID_PROCESS_RUN));
 }
 
-TEST_F(ZubDocRunTest, NoPlanetGivesAWholeFrameRoiAndTheRunGoesOn)
+TEST_F(ZubDocRunTest, NoPlanetSizeGivesAWholeFrameRoiAndTheRunGoesOn)
+{
+    // A band brighter to the right: the bright run through the centre of mass reaches the
+    // right border, so no width is measured.
+    WriteSer("gradient.ser", 10, 10,
+             [](int x, int y) { return static_cast<uint8_t>(y >= 10 && y < 110 ? 40 + x : 0); });
+    ASSERT_TRUE(run.Open("gradient.ser"));
+    const CZubDoc& doc = run.m_doc;
+    EXPECT_EQ(doc.Record(1)->m_sizePlanet.cx, 0);
+    EXPECT_GT(doc.Record(1)->m_sizePlanet.cy, 90);
+    const int at = run.LineIndex("ROI: No planet size measured. ROI = whole frame.");
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(run.LineIndex("Calculated ROI: 160x120"), at + 1);
+    EXPECT_EQ(doc.m_sizeRoi, (SZubSize{kWidth, kHeight}));
+    EXPECT_EQ(doc.m_frameRoi.m_iWidth, kWidth);
+    EXPECT_TRUE(doc.m_bMeanReady);
+    EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+    EXPECT_EQ(doc.m_nProcessed, 10);
+    EXPECT_FALSE(doc.m_bRunning);
+}
+
+TEST_F(ZubDocRunTest, BlackVideoIsMeasuredAroundTheCentre)
 {
     SZubSynthOptions o = SmallVideo(10);
     o.noise = 0.0;
     o.discBrightness = 0.0;
     o.sky = 0.0;
     ASSERT_TRUE(run.Open(CZubTestRun::Synth("black.ser", o)));
-    for (auto& l : run.m_lines) fprintf(stderr, "%s\n", l.c_str());
     const CZubDoc& doc = run.m_doc;
-    EXPECT_TRUE(run.HasLine("Frame: 1 CM ERROR. CM moved to image center."));
-    EXPECT_TRUE(run.HasLine("ROI: No planet size measured. ROI = whole frame."));
-    EXPECT_EQ(run.LineIndex("ROI: No planet size measured. ROI = whole frame.") + 1,
-              run.LineIndex("Calculated ROI: 160x120"));
-    EXPECT_EQ(doc.m_sizeRoi, (SZubSize{kWidth, kHeight}));
-    EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
+    // Measured in each of the three passes, the size only in the ROI and impact passes.
+    EXPECT_EQ(CountPrefix(run, "Frame: 1 CM ERROR. CM moved to image center."), 3);
+    EXPECT_EQ(CountPrefix(run, "Frame: 1 Size planet ERROR. Same as image."), 2);
+    // The whole frame times the factor: a ROI past the frame's edges, counted per frame.
+    EXPECT_EQ(doc.m_sizeRoi, (SZubSize{176, 132}));
+    EXPECT_EQ(doc.m_nRoiErrors, 10);
+    const int at = run.LineIndex("ERRORS in conversion to monochrome");
+    ASSERT_GE(at, 1);
+    EXPECT_EQ(run.m_lines[at - 1], "**********************************");
+    EXPECT_EQ(run.m_lines[at + 1], "ROI outside frame in 10 Frames.");
     EXPECT_EQ(doc.m_nProcessed, 10);
-    EXPECT_EQ(doc.Record(10)->m_ptCM, (SZubPoint{kWidth / 2, kHeight / 2}));
-    EXPECT_EQ(doc.Record(10)->m_iKivValue, 0);
+    for (int n = 1; n <= 10; ++n)
+    {
+        EXPECT_EQ(doc.Record(n)->m_ptCM, (SZubPoint{kWidth / 2, kHeight / 2}));
+        EXPECT_EQ(doc.Record(n)->m_sizePlanet, (SZubSize{kWidth, kHeight}));
+        EXPECT_EQ(doc.Record(n)->m_iKivValue, 0);
+    }
     EXPECT_FALSE(doc.m_bRunning);
 }
 
@@ -960,6 +999,25 @@ TEST_F(ZubDocRunTest, QuitMessageMetByThePassLoopStaysQueued)
     EXPECT_EQ(run.m_doc.m_nFrame, 5) << "no frame read after the quit";
     EXPECT_TRUE(run.m_doc.m_bRunning);
     guard.KillTimer(1);
+}
+
+TEST_F(ZubDocRunTest, NestedPassLoopHandlesEveryFrameOnce)
+{
+    // A slow frame lets the next pass's start timer fire inside the running pass loop: the
+    // two loops then share the reader, and still every frame is handled once.
+    Params().WriteConsole = true;
+    OnLine(run, "Fase-II AVG Add frame: 2", [] { usleep(300 * 1000); });
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("nested.ser", SmallVideo())));
+    for (int n = 1; n <= 30; ++n)
+    {
+        EXPECT_EQ(std::count(run.m_lines.begin(), run.m_lines.end(), Fmt("Fase-II AVG Add frame: %i", n)),
+                  n <= 20 ? 1 : 0)
+            << n;
+        EXPECT_EQ(std::count(run.m_lines.begin(), run.m_lines.end(), Fmt("PROCESS frame: %4i", n)), 1) << n;
+    }
+    EXPECT_EQ(CountPrefix(run, "End fase: Find IMPACT."), 1);
+    EXPECT_EQ(run.m_doc.m_nProcessed, 30);
+    EXPECT_FALSE(run.m_doc.m_bRunning);
 }
 
 // ---- A real recording -------------------------------------------------------------------------
