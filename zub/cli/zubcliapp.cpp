@@ -177,16 +177,28 @@ protected:
         m_lastDraw = now;
         const double seconds = std::chrono::duration<double>(now - m_phaseStart).count();
         const double fps = seconds > 0 ? m_nFrameNumber / seconds : 0.0;
+        const int64_t total = PhaseFrames(phase);
         const int width = 30;
-        const int filled = m_nFrames > 0 ? static_cast<int>(width * std::min<int64_t>(m_nFrameNumber, m_nFrames) / m_nFrames) : 0;
+        const int filled = total > 0 ? static_cast<int>(width * std::min<int64_t>(m_nFrameNumber, total) / total) : 0;
         std::fprintf(stderr, "\r\033[K%-10s [%s%s] %d / %lld  %.0f fps", PhaseName(phase),
                      std::string(static_cast<size_t>(filled), '#').c_str(),
                      std::string(static_cast<size_t>(width - filled), ' ').c_str(), m_nFrameNumber,
-                     static_cast<long long>(m_nFrames), fps);
+                     static_cast<long long>(total), fps);
         m_bShown = true;
     }
 
 private:
+    // Frames the phase reads before it ends.
+    int64_t PhaseFrames(int phase)
+    {
+        const CZubDoc& doc = GetDocument();
+        if (phase == PHASE_ROI)
+            return doc.m_nRoiFrames;
+        if (phase == PHASE_AVG)
+            return doc.m_nAvgFrames;
+        return doc.m_llFrames;
+    }
+
     bool m_bTerminal;
     bool m_bShown = false;
     int m_nPhase = -1;
