@@ -582,10 +582,7 @@ int CZubDoc::RoiFrame()
         SendToView(WM_FRAME_COUNTERS);
     }
     if (n == m_nRoiFrames)
-    {
-        m_nPhase = PHASE_IDLE;
-        PostToView(WM_END_ROI);
-    }
+        EndCurrentPhase();
     return 0;
 }
 
@@ -609,10 +606,7 @@ int CZubDoc::AvgFrame()
         SendToView(WM_FRAME_COUNTERS);
     }
     if (n == m_nAvgFrames)
-    {
-        m_nPhase = PHASE_IDLE;
-        PostToView(WM_END_AVG);
-    }
+        EndCurrentPhase();
     return 0;
 }
 
@@ -622,8 +616,7 @@ int CZubDoc::ProcessFrame()
     const SZubParams& p = Params();
     if (p.LimitProcessFrames && n >= static_cast<int64_t>(p.ProcessFrames) + 1)
     {
-        m_nPhase = PHASE_IDLE;
-        PostToView(WM_END_IMPACT);
+        EndCurrentPhase();
         return 0;
     }
     Log().LogTrace("PROCESS frame: %4i", n);
@@ -655,10 +648,7 @@ int CZubDoc::ProcessFrame()
     FindBrightestPixel(n, record);
     SendToView(ZubApp().m_bSilent ? WM_FRAME_COUNTERS : WM_FRAME_SHOW);
     if (n == m_llFrames)
-    {
-        m_nPhase = PHASE_IDLE;
-        PostToView(WM_END_IMPACT);
-    }
+        EndCurrentPhase();
     return 0;
 }
 
@@ -716,8 +706,7 @@ int CZubDoc::ResultsFrame()
         if (n != m_llFrames)
             return 0;
     }
-    m_nPhase = PHASE_IDLE;
-    PostToView(WM_END_RESULTS);
+    EndCurrentPhase();
     return 0;
 }
 
