@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace
 {
 int32_t LE32(const std::vector<uint8_t>& d, size_t at)
@@ -30,6 +33,48 @@ std::vector<uint8_t> Write(const SZubSynthOptions& o, const std::string& name)
 uint8_t Pixel(const std::vector<uint8_t>& d, const SZubSynthOptions& o, int frame, int x, int y)
 {
     return d[178 + size_t(frame - 1) * o.iWidth * o.iHeight + size_t(y) * o.iWidth + x];
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t>& d)
+{
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (uint8_t b : d)
+        h = (h ^ b) * 0x100000001b3ULL;
+    return h;
+}
+
+bool HaveFfmpeg()
+{
+    static const bool bHave = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+    return bHave;
+}
+
+// The frames of a video as ffmpeg decodes them: raw samples of `pixFmt`, top row first.
+std::vector<uint8_t> Decode(const std::string& video, const char* pixFmt)
+{
+    const std::string raw = video + ".raw";
+    const std::string command = "ffmpeg -loglevel error -y -i " + video + " -f rawvideo -pix_fmt " + pixFmt + " " + raw;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return ZubReadFile(raw);
+}
+
+// The samples of the unflipped SER (8 bits, no trailer), rows in reverse order when bFlip.
+std::vector<uint8_t> SerSamples(const SZubSynthOptions& o, bool bFlip)
+{
+    SZubSynthOptions ser = o;
+    ser.bTimeStamps = false;
+    ser.bFlipVertical = false;
+    const std::vector<uint8_t> d = Write(ser, "samples.ser");
+    const size_t row = size_t(o.iWidth) * (o.bColor ? 3 : 1);
+    std::vector<uint8_t> samples;
+    for (int n = 0; n < o.iFrames; ++n)
+        for (int y = 0; y < o.iHeight; ++y)
+        {
+            const int line = bFlip ? o.iHeight - 1 - y : y;
+            const auto from = d.begin() + 178 + static_cast<long>((size_t(n) * o.iHeight + line) * row);
+            samples.insert(samples.end(), from, from + static_cast<long>(row));
+        }
+    return samples;
 }
 }  // namespace
 
@@ -85,4 +130,82 @@ TEST(ZubSynth, RefusesBadOptionsAndUnwritablePaths)
     EXPECT_EQ(error, "depth must be 8 to 16 bits");
     EXPECT_FALSE(ZubSynthWriteSer(Small(), "/no/such/folder/x.ser", error));
     EXPECT_NE(error.find("cannot create /no/such/folder/x.ser"), std::string::npos);
+}
+
+TEST(ZubSynth, SerBytesStayAsTheyWere)
+{
+    // Tests elsewhere depend on these exact files.
+    EXPECT_EQ(Fnv1a(Write(Small(), "golden.ser")), 0x3f52f57b5c9073d2ULL);
+    SZubSynthOptions o = Small();
+    o.bColor = true;
+    o.iDepth = 12;
+    o.flash.iFrame = 2;
+    o.flash.iDuration = 2;
+    o.flash.dx = o.flash.dy = 3;
+    o.flash.peak = 90;
+    EXPECT_EQ(Fnv1a(Write(o, "golden-color.ser")), 0xf3af7209b037b581ULL);
+}
+
+TEST(ZubSynth, RawAviHoldsTheSerPixelsExactlyAndFlipsOnRequest)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "no ffmpeg program";
+    SZubSynthOptions o = Small();
+    o.iWidth = 30;  // rows of 90 bytes: the AVI pads them
+    o.iHeight = 20;
+    o.iFrames = 3;
+    o.bColor = true;
+    std::string error;
+    ASSERT_TRUE(ZubSynthWriteVideo(o, "raw.avi", EZubSynthCodec::RawBgr24, error)) << error;
+    EXPECT_EQ(Decode("raw.avi", "rgb24"), SerSamples(o, false));
+
+    o.bColor = false;
+    o.bFlipVertical = true;
+    ASSERT_TRUE(ZubSynthWriteVideo(o, "flipped.avi", EZubSynthCodec::RawBgr24, error)) << error;
+    EXPECT_EQ(Decode("flipped.avi", "gray"), SerSamples(o, true));
+    ASSERT_TRUE(ZubSynthWriteVideo(o, "gray.avi", EZubSynthCodec::RawGray, error)) << error;
+    EXPECT_EQ(Decode("gray.avi", "gray"), SerSamples(o, true));
+}
+
+TEST(ZubSynth, EveryCodecWritesEveryFrame)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "no ffmpeg program";
+    SZubSynthOptions o = Small();
+    o.iWidth = 160;  // large enough frames for the MPEG muxers' duration to be exact
+    o.iHeight = 120;
+    o.iFrames = 8;
+    const struct
+    {
+        EZubSynthCodec codec;
+        const char* path;
+    } kVideos[] = {{EZubSynthCodec::RawGray, "c.avi"}, {EZubSynthCodec::Mjpeg, "c-mjpeg.avi"},
+                   {EZubSynthCodec::Mpeg1, "c.mpg"},   {EZubSynthCodec::Mpeg2, "c2.mpg"},
+                   {EZubSynthCodec::Mpeg2, "c.m2v"},   {EZubSynthCodec::Wmv, "c.wmv"}};
+    const std::vector<uint8_t> source = SerSamples(o, false);
+    for (const auto& v : kVideos)
+    {
+        std::string error;
+        ASSERT_TRUE(ZubSynthWriteVideo(o, v.path, v.codec, error)) << v.path << ": " << error;
+        const std::vector<uint8_t> decoded = Decode(v.path, "gray");
+        ASSERT_EQ(decoded.size(), source.size()) << v.path;
+        // Lossy codecs keep the picture: the disc centre stays bright, the sky dark.
+        const size_t centre = size_t(60) * 160 + 80, corner = 160 + 1;
+        EXPECT_NEAR(decoded[centre], source[centre], 12) << v.path;
+        EXPECT_NEAR(decoded[corner], source[corner], 12) << v.path;
+    }
+}
+
+TEST(ZubSynth, VideoFailuresAreReported)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "no ffmpeg program";
+    std::string error;
+    SZubSynthOptions o = Small();
+    o.iDepth = 12;
+    EXPECT_FALSE(ZubSynthWriteVideo(o, "deep.avi", EZubSynthCodec::RawGray, error));
+    EXPECT_EQ(error, "videos are written with 8 bits per sample");
+    EXPECT_FALSE(ZubSynthWriteVideo(Small(), "/no/such/folder/x.avi", EZubSynthCodec::Mjpeg, error));
+    EXPECT_EQ(error.rfind("ffmpeg failed with exit status ", 0), 0u) << error;
+    EXPECT_FALSE(ZubFileExists("/no/such/folder/x.avi"));
 }

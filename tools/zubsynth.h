@@ -1,6 +1,7 @@
 // Synthetic planetary videos for tests and benchmarks: an oblate banded disc with limb
 // darkening on a dark sky, slow drift and per-frame jitter, Gaussian noise and an optional
-// flash. Deterministic from the seed.
+// flash. Deterministic from the seed. Written as SER directly, or as AVI, MPEG and WMV
+// through the `ffmpeg` program.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,20 @@ struct SZubSynthOptions
     bool bTimeStamps = true;  // trailer of per-frame UTC times
     double fps = 30.0;
     int64_t startUnixSeconds = 1569729600;  // 2019-09-29 04:00:00 UTC
+
+    // Bottom row first. A raw AVI stores its rows bottom-up, so an AVI written from flipped
+    // frames decodes to bottom-up buffers whose rows are the unflipped SER's top-down rows.
+    bool bFlipVertical = false;
+};
+
+enum class EZubSynthCodec
+{
+    RawBgr24,  // AVI, uncompressed 24-bit
+    RawGray,   // AVI, uncompressed 8-bit gray (Y800)
+    Mjpeg,     // AVI, motion JPEG
+    Mpeg1,     // MPEG-1 program stream
+    Mpeg2,     // MPEG-2 program stream; an elementary stream when the path ends in ".m2v"
+    Wmv,       // Windows Media Video 8 in ASF
 };
 
 // The disc centre of a frame (1-based), after drift and jitter.
@@ -47,3 +62,9 @@ void ZubSynthCentre(const SZubSynthOptions& options, int frame, double& x, doubl
 
 // Writes the SER file. Returns false (with a reason in `error`) when it cannot be written.
 bool ZubSynthWriteSer(const SZubSynthOptions& options, const std::string& path, std::string& error);
+
+// Writes the video through the `ffmpeg` program found on the PATH, at the rate options.fps
+// (MPEG: the nearest standard rate). Videos are 8 bits per sample. Returns false (with a
+// reason in `error`) when the options do not fit, ffmpeg cannot be started or it fails.
+bool ZubSynthWriteVideo(const SZubSynthOptions& options, const std::string& path, EZubSynthCodec codec,
+                        std::string& error);

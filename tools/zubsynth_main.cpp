@@ -1,6 +1,7 @@
-// zubsynth: writes a synthetic planetary SER video.
+// zubsynth: writes a synthetic planetary video: SER, or AVI, MPEG and WMV through ffmpeg.
 #include "zubsynth.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +11,16 @@
 namespace
 {
 const char kUsage[] =
-    "Usage: zubsynth [options] OUTPUT.ser\n"
+    "Usage: zubsynth [options] OUTPUT\n"
     "Writes a synthetic planetary video: an oblate banded disc on a dark sky with drift,\n"
-    "seeing jitter, noise and an optional flash. The same options give the same file.\n"
+    "seeing jitter, noise and an optional flash. The same options give the same frames.\n"
+    "The format follows the extension of OUTPUT:\n"
+    "  .ser                      SER, written directly\n"
+    "  .avi                      AVI, --codec raw (24-bit), gray (8-bit) or mjpeg (default)\n"
+    "  .mpg, .mpeg               MPEG program stream, --codec mpeg1 (default) or mpeg2\n"
+    "  .m2v                      MPEG-2 elementary stream\n"
+    "  .wmv                      Windows Media Video 8\n"
+    "AVI, MPEG and WMV are encoded by the ffmpeg program on the PATH, 8 bits per sample.\n"
     "\n"
     "  --width N, --height N     frame size (640 x 480)\n"
     "  --frames N                number of frames (300)\n"
@@ -25,7 +33,77 @@ const char kUsage[] =
     "  --jitter S                seeing jitter sigma in pixels (0.8)\n"
     "  --flash F,D,DX,DY,PEAK    flash from frame F for D frames at (DX,DY) from the disc\n"
     "                            centre with peak brightness PEAK (8-bit scale)\n"
-    "  --no-timestamps           leave out the trailer of frame times\n";
+    "  --no-timestamps           leave out the trailer of frame times (SER)\n"
+    "  --fps F                   frame rate (30; MPEG: the nearest standard rate)\n"
+    "  --codec NAME              raw, gray, mjpeg (.avi); mpeg1, mpeg2 (.mpg)\n"
+    "  --flip                    bottom row first (a raw AVI then decodes to the rows\n"
+    "                            of the unflipped SER)\n";
+
+enum class EFormat
+{
+    Ser,
+    Video,
+    Unknown,
+};
+
+std::string Extension(const std::string& path)
+{
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// The format and codec for the output's extension and the --codec name (empty: the
+// extension's default). False with the reason when they do not go together.
+bool ChooseFormat(const std::string& path, const std::string& codecName, EFormat& format,
+                  EZubSynthCodec& codec, std::string& error)
+{
+    struct SChoice
+    {
+        const char* ext;
+        const char* codecName;  // "" the default of the extension
+        EFormat format;
+        EZubSynthCodec codec;
+    };
+    static const SChoice kChoices[] = {
+        {"ser", "", EFormat::Ser, EZubSynthCodec::RawGray},
+        {"avi", "", EFormat::Video, EZubSynthCodec::Mjpeg},
+        {"avi", "mjpeg", EFormat::Video, EZubSynthCodec::Mjpeg},
+        {"avi", "raw", EFormat::Video, EZubSynthCodec::RawBgr24},
+        {"avi", "gray", EFormat::Video, EZubSynthCodec::RawGray},
+        {"mpg", "", EFormat::Video, EZubSynthCodec::Mpeg1},
+        {"mpg", "mpeg1", EFormat::Video, EZubSynthCodec::Mpeg1},
+        {"mpg", "mpeg2", EFormat::Video, EZubSynthCodec::Mpeg2},
+        {"mpeg", "", EFormat::Video, EZubSynthCodec::Mpeg1},
+        {"mpeg", "mpeg1", EFormat::Video, EZubSynthCodec::Mpeg1},
+        {"mpeg", "mpeg2", EFormat::Video, EZubSynthCodec::Mpeg2},
+        {"m2v", "", EFormat::Video, EZubSynthCodec::Mpeg2},
+        {"m2v", "mpeg2", EFormat::Video, EZubSynthCodec::Mpeg2},
+        {"wmv", "", EFormat::Video, EZubSynthCodec::Wmv},
+    };
+    const std::string ext = Extension(path);
+    bool bKnownExtension = false;
+    for (const SChoice& c : kChoices)
+    {
+        if (ext != c.ext)
+            continue;
+        bKnownExtension = true;
+        if (codecName == c.codecName)
+        {
+            format = c.format;
+            codec = c.codec;
+            return true;
+        }
+    }
+    error = bKnownExtension ? "codec " + codecName + " does not go with ." + ext
+                            : "the output must end in .ser, .avi, .mpg, .mpeg, .m2v or .wmv";
+    return false;
+}
 
 bool ParseNumbers(const char* text, std::vector<double>& out, size_t count)
 {
@@ -67,6 +145,7 @@ int main(int argc, char** argv)
 {
     SZubSynthOptions o;
     std::string output;
+    std::string codecName;
     std::vector<double> v;
     for (int i = 1; i < argc; ++i)
     {
@@ -85,6 +164,21 @@ int main(int argc, char** argv)
             o.bColor = true;
         else if (arg == "--no-timestamps")
             o.bTimeStamps = false;
+        else if (arg == "--flip")
+            o.bFlipVertical = true;
+        else if (arg == "--codec")
+        {
+            ++i;
+            ok = value != nullptr;
+            if (ok)
+                codecName = value;
+        }
+        else if (arg == "--fps")
+        {
+            ok = takeNumbers(1) && v[0] > 0.0;
+            if (ok)
+                o.fps = v[0];
+        }
         else if (arg == "--width")
             ok = takeInt(o.iWidth);
         else if (arg == "--height")
@@ -137,7 +231,13 @@ int main(int argc, char** argv)
         return UsageError("no output file");
 
     std::string error;
-    if (!ZubSynthWriteSer(o, output, error))
+    EFormat format = EFormat::Unknown;
+    EZubSynthCodec codec = EZubSynthCodec::Mjpeg;
+    if (!ChooseFormat(output, codecName, format, codec, error))
+        return UsageError(error);
+    const bool ok = format == EFormat::Ser ? ZubSynthWriteSer(o, output, error)
+                                           : ZubSynthWriteVideo(o, output, codec, error);
+    if (!ok)
     {
         std::fprintf(stderr, "zubsynth: %s\n", error.c_str());
         return 1;
