@@ -530,6 +530,34 @@ TEST_F(ZubDocRunTest, LimitProcessFramesEndsTheImpactPhaseEarly)
     EXPECT_FALSE(run.m_doc.m_bRunning);
 }
 
+TEST_F(ZubDocRunTest, PlanetLargerThanTheRoiIsClampedToIt)
+{
+    Params().ROIFactorSize = 0.8;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("smallroi.ser", SmallVideo(10))));
+    const CZubDoc& doc = run.m_doc;
+    for (int n = 1; n <= 10; ++n)
+    {
+        EXPECT_TRUE(run.HasLine(Fmt("Frame: %i Size planet bigger than ROI. Adjust to ROI.", n))) << n;
+        EXPECT_EQ(doc.Record(n)->m_sizePlanet, doc.m_sizeRoi) << n;
+    }
+    EXPECT_EQ(doc.m_nProcessed, 10);
+}
+
+TEST_F(ZubDocRunTest, WithoutSubtractionTheCropItselfIsSearched)
+{
+    Params().SubstractAvg = false;
+    Params().Mask = false;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("nosub.ser", SmallVideo(10))));
+    const CZubDoc& doc = run.m_doc;
+    // The last frame's crop is still in m_frameRoi.
+    const CZubCandidate& r = *doc.Record(10);
+    EXPECT_EQ(r.m_iKivValue, doc.m_frameRoi.GetMaxValue());
+    EXPECT_EQ(r.m_iKivValue, *doc.m_frameRoi.GetPixel(r.m_ptKiv.x, r.m_ptKiv.y));
+    EXPECT_GT(r.m_iKivValue, 150) << "a pixel of the bright disc";
+    EXPECT_EQ(r.m_iLevel, doc.m_frameRoi.GetMean(nullptr));
+    EXPECT_FALSE(doc.m_bMaskReady);
+}
+
 // ---- Stop, and the choices at open ------------------------------------------------------------
 
 namespace
@@ -703,6 +731,13 @@ TEST_F(ZubDocRunTest, FixedRoi)
     run.m_doc.OnCommand(ID_PROCESS_RUN);
     ASSERT_TRUE(run.WaitIdle());
     EXPECT_EQ(run.m_shell.m_messageBoxes.size(), 2u);
+    // An empty fixed ROI is refused too.
+    Params().ROIManualWidth = 0;
+    run.m_doc.OnCommand(ID_PROCESS_RUN);
+    ASSERT_TRUE(run.WaitIdle());
+    EXPECT_EQ(run.m_shell.m_messageBoxes.back(), "Selected: Fixed ROI size.\nsmaller than 1 x 1.");
+    EXPECT_FALSE(doc.m_bRunning);
+    run.m_shell.m_messageBoxes.pop_back();
 
     Params().ROIManualWidth = kWidth;
     const size_t from = run.m_lines.size();
