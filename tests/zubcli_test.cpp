@@ -1,0 +1,260 @@
+// The zubcli front end run in-process: arguments, exit status, output and files.
+#include "zubcliapp.h"
+#include "zubsynth.h"
+#include "zubtest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+struct SCliResult
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+SCliResult RunCli(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "zubcli");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    SCliResult r;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    r.status = ZubCliMain(static_cast<int>(args.size()), argv.data());
+    r.out = testing::internal::GetCapturedStdout();
+    r.err = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+SZubSynthOptions SmallVideo(bool bFlash)
+{
+    SZubSynthOptions o;
+    o.iWidth = 240;
+    o.iHeight = 180;
+    o.iFrames = 90;
+    o.seed = 5;
+    if (bFlash)
+    {
+        o.flash.iFrame = 30;
+        o.flash.iDuration = 6;
+        o.flash.dx = -15;
+        o.flash.dy = 12;
+        o.flash.peak = 70;
+    }
+    return o;
+}
+
+std::string Synth(const std::string& name, bool bFlash)
+{
+    std::string error;
+    EXPECT_TRUE(ZubSynthWriteSer(SmallVideo(bFlash), name, error)) << error;
+    return name;
+}
+
+// The frame number of the summary line of candidate #1, or 0.
+int FirstCandidateFrame(const std::string& out)
+{
+    for (const std::string& line : Lines(out))
+    {
+        const size_t at = line.find("#1 ");
+        if (at == std::string::npos)
+            continue;
+        const size_t frame = line.find("frame", at);
+        return frame == std::string::npos ? 0 : std::atoi(line.c_str() + frame + 5);
+    }
+    return 0;
+}
+
+class ZubCli : public testing::Test
+{
+protected:
+    void SetUp() override { ZubResetApp(); }
+    void TearDown() override { ZubResetApp(); }
+};
+}  // namespace
+
+TEST_F(ZubCli, UsageErrors)
+{
+    SCliResult r = RunCli({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.out, "Usage: zubcli"));
+
+    r = RunCli({});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "no video"));
+
+    r = RunCli({"--frobnicate", "a.ser"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "--frobnicate"));
+
+    const std::string video = Synth("usage.ser", false);
+    r = RunCli({"--set", "Unknown.Key=1", video});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "Unknown.Key")) << r.err;
+    EXPECT_FALSE(Contains(r.out, "candidate")) << "no video is processed after a usage error";
+
+    r = RunCli({"--set", "Settings.DarkFrames=abc", video});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "DarkFrames")) << r.err;
+
+    r = RunCli({"--set", "novalue", video});
+    EXPECT_EQ(r.status, 2);
+
+    r = RunCli({"--channel", "purple", video});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "--channel")) << r.err;
+
+    r = RunCli({video, "--csv"});
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(ZubCli, MissingFileFails)
+{
+    const SCliResult r = RunCli({"--quiet", "does-not-exist.ser"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "does-not-exist.ser")) << r.err;
+
+    // One failing video does not stop the others.
+    const std::string video = Synth("good.ser", false);
+    const SCliResult both = RunCli({"--quiet", "does-not-exist.ser", video});
+    EXPECT_EQ(both.status, 1);
+    EXPECT_TRUE(Contains(both.out, "good.ser: no candidate")) << both.out;
+}
+
+TEST_F(ZubCli, FlashIsSummarisedWithItsFrameAndTime)
+{
+    const std::string video = Synth("flash.ser", true);
+    const SCliResult r = RunCli({video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "FOUND 1 CANDIDATES")) << "log lines reach stdout";
+    EXPECT_TRUE(Contains(r.out, "flash.ser: 1 candidate\n")) << r.out;
+    const int frame = FirstCandidateFrame(r.out);
+    EXPECT_GE(frame, 30);
+    EXPECT_LT(frame, 36);
+    // 30 frames per second from 04:00:00 UTC.
+    std::string candidateLine;
+    for (const std::string& line : Lines(r.out))
+        if (Contains(line, "#1 "))
+            candidateLine = line;
+    EXPECT_TRUE(Contains(candidateLine, "2019-09-29 04:00:0")) << candidateLine;
+    EXPECT_TRUE(Contains(candidateLine, " UTC")) << candidateLine;
+    EXPECT_TRUE(Contains(candidateLine, "KIV")) << candidateLine;
+}
+
+TEST_F(ZubCli, QuietPrintsOnlyTheSummary)
+{
+    const std::string flash = Synth("flash.ser", true);
+    const std::string quiet = Synth("quiet.ser", false);
+    const SCliResult r = RunCli({"--quiet", flash, quiet});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0], "flash.ser: 1 candidate");
+    EXPECT_EQ(lines[1].rfind("  #1 ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "quiet.ser: no candidate");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ZubCli, CsvForOneVideo)
+{
+    const std::string video = Synth("flash.ser", true);
+    const SCliResult r = RunCli({"--quiet", "--csv", "frames.csv", video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(ZubReadText("frames.csv"));
+    ASSERT_EQ(lines.size(), 91u);
+    EXPECT_EQ(lines[0] + "\n",
+              "Frame number;Planet size X;Planet size Y;CM X;CM Y;Candidate pix-max X;Candidate pix-max Y;"
+              "Candidate pix-max;Candidate Candidate;CRC;\n");
+    EXPECT_EQ(lines[1].substr(0, 7), "     1;");
+    EXPECT_EQ(lines[90].substr(0, 7), "    90;");
+    const int frame = FirstCandidateFrame(r.out);
+    ASSERT_GT(frame, 0);
+    EXPECT_TRUE(Contains(lines[static_cast<size_t>(frame)], ";CANDIDATE;")) << lines[static_cast<size_t>(frame)];
+    EXPECT_FALSE(Contains(ZubReadText("frames.csv"), "\r"));
+}
+
+TEST_F(ZubCli, CsvForSeveralVideosNeedsAFolder)
+{
+    const std::string a = Synth("a.ser", true);
+    const std::string b = Synth("b.ser", false);
+    SCliResult r = RunCli({"--quiet", "--csv", "not-a-folder", a, b});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "folder")) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(ZubFileExists("not-a-folder"));
+
+    std::filesystem::create_directory("csv-out");
+    r = RunCli({"--quiet", "--csv", "csv-out", a, b});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(ZubReadText("csv-out/a.ser.csv")).size(), 91u);
+    EXPECT_EQ(Lines(ZubReadText("csv-out/b.ser.csv")).size(), 91u);
+    EXPECT_TRUE(Contains(ZubReadText("csv-out/a.ser.csv"), ";CANDIDATE;"));
+    EXPECT_FALSE(Contains(ZubReadText("csv-out/b.ser.csv"), ";CANDIDATE;"));
+
+    // A CSV that cannot be written fails the video.
+    r = RunCli({"--quiet", "--csv", "no-such-folder/x.csv", a});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "no-such-folder/x.csv")) << r.err;
+}
+
+TEST_F(ZubCli, SettingsAreReadButNeverWritten)
+{
+    const char* registry = std::getenv("ZUB_REGISTRY");
+    ASSERT_NE(registry, nullptr);
+    const std::string video = Synth("flash.ser", true);
+
+    std::filesystem::remove(registry);
+    SCliResult r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=25", video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(ZubFileExists(registry));
+
+    // A saved MinIncrBright too high for the flash: read, used, and left as it was.
+    const std::string saved = "[KIV_Algorithm]\nMinIncrBright=dword:200\n";
+    ZubWriteText(registry, saved);
+    r = RunCli({"--quiet", video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "flash.ser: no candidate")) << r.out;
+    EXPECT_EQ(ZubReadText(registry), saved);
+
+    // An override beats the saved value, and still nothing is written.
+    r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=20", video});
+    EXPECT_TRUE(Contains(r.out, "flash.ser: 1 candidate")) << r.out;
+    EXPECT_EQ(ZubReadText(registry), saved);
+    std::filesystem::remove(registry);
+}
+
+TEST_F(ZubCli, SimulateFindsThePaintedImpact)
+{
+    const std::string video = Synth("quiet.ser", false);
+    const SCliResult r = RunCli({"--quiet", "--simulate", "--set", "Simulation.RelativePositionX=12", "--set",
+                                 "Simulation.RelativePositionY=-8", video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "quiet.ser: 1 candidate\n")) << r.out;
+    const int frame = FirstCandidateFrame(r.out);
+    EXPECT_GE(frame, 50);
+    EXPECT_LE(frame, 64);
+}
