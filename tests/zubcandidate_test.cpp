@@ -240,7 +240,7 @@ TEST(ZubCandidateList, FailedAllocationLeavesLaterSlotsWithoutArrays)
 
 // Disabled: Allocate returns at the failing slot and leaves the arrays that later slots got
 // from an earlier Allocate (zub/zubcandidate.cpp, CZubCandidateList::Allocate).
-TEST(ZubCandidateList, DISABLED_FailedReallocationDropsTheOldArraysOfLaterSlots)
+TEST(ZubCandidateList, FailedReallocationDropsTheOldArraysOfLaterSlots)
 {
     CZubCandidateList list;
     for (int i = 0; i < 3; ++i)

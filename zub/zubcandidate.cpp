@@ -130,13 +130,12 @@ bool CZubCandidateList::Allocate(int nFrames)
     for (int slot = 0; slot < m_iCount; ++slot)
     {
         CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
-        if (slot == m_iFailAllocationAtSlot)
-        {
-            impact.Allocate(0);
-            return false;
-        }
-        if (!impact.Allocate(nFrames))
-            return false;
+        if (slot != m_iFailAllocationAtSlot && impact.Allocate(nFrames))
+            continue;
+        // The failing slot and the later ones keep no arrays, not even older ones.
+        for (int later = slot; later < m_iCount; ++later)
+            m_aImpacts[static_cast<size_t>(later)].Allocate(0);
+        return false;
     }
     return true;
 }
