@@ -87,6 +87,8 @@ void CZubDoc::OpenChosenFile(const std::string& fileName, const std::string& pat
 
 void CZubDoc::NewProcess()
 {
+    // A stopped run may still be winding down: its pass must not read into the new run.
+    StopActiveSource();
     if (IZubShell* shell = ZubApp().GetShell())
     {
         shell->SetDocumentTitle(m_csFileName);
@@ -327,9 +329,22 @@ void CZubDoc::StartFirstPass()
         m_frameRoi.Create(m_sizeRoi.cx, m_sizeRoi.cy, FRAME_MONO8);
         Log().LogView("Init fase: Compute Avg. frame");
     }
+    ++m_nRunId;
     m_bRunning = true;
     m_nGraphState = 1;
     StartSource();
+}
+
+void CZubDoc::StopActiveSource()
+{
+    m_nPhase = PHASE_IDLE;
+    if (m_bSerPassOpen)
+    {
+        m_pSer->Close();
+        m_bSerPassOpen = false;
+    }
+    if (m_nGraphState == 2)
+        StopMediaSource();
 }
 
 // ---- Sources ------------------------------------------------------------------------------
@@ -443,7 +458,7 @@ public:
     CIdleWatch(const CZubDoc& doc, IZubMessageLoop& loop) : m_doc(doc), m_loop(loop) {}
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM) override
     {
-        if (msg == WM_TIMER && wParam == kPoll && !m_doc.m_bRunning)
+        if (msg == WM_TIMER && wParam == kPoll && !m_doc.m_bRunning && !m_doc.IsSourceActive())
             m_loop.Quit(0);
         else if (msg == WM_TIMER && wParam == kTimeout)
             m_loop.Quit(1);
@@ -462,7 +477,7 @@ bool CZubDoc::RunUntilIdle(unsigned timeoutMs)
     if (!loop)
         return false;
     int code = 0;
-    if (m_bRunning)
+    if (m_bRunning || IsSourceActive())
     {
         CIdleWatch watch(*this, *loop);
         watch.SetTimer(CIdleWatch::kPoll, 5);
@@ -859,7 +874,7 @@ void CZubDoc::EndCurrentPhase()
 {
     const int phase = m_nPhase.exchange(PHASE_IDLE);
     if (const UINT msg = EndMessageOf(phase))
-        PostToView(msg);
+        PostToView(msg, static_cast<WPARAM>(m_nRunId));
 }
 
 void CZubDoc::AbortRun(const char* reason)
@@ -932,9 +947,13 @@ bool CZubDoc::StartMediaSource()
     if (!ConnectVideo(false))
         return false;
     Log().Log("Start processing AVI.");
+    if (!m_pMedia->Run([this](double t, const uint8_t* b, long l) { return OnVideoFrame(t, b, l); }, m_pView))
+    {
+        DisconnectVideo();
+        return false;
+    }
     m_nGraphState = 2;
-    return m_pMedia->Run([this](double t, const uint8_t* b, long l) { return OnVideoFrame(t, b, l); },
-                         m_pView);
+    return true;
 }
 
 void CZubDoc::StopMediaSource()

@@ -87,8 +87,11 @@ public:
     void EndResultsPhase();
     // The media source's events; true when the stream ended.
     bool HandleGraphEvents();
-    // Ends the current phase as the end of a stream does: phase 0, its end message posted.
+    // Ends the current phase as the end of a stream does: phase 0, its end message posted
+    // with the run's id, so that the view can tell a stale message from an earlier run.
     void EndCurrentPhase();
+    // A pass is reading (a SER file open, or a decoder running).
+    bool IsSourceActive() const { return m_bSerPassOpen || m_nGraphState == 2; }
 
     // The record of frame n (1-based), or null outside the records.
     CZubCandidate* Record(int n);
@@ -134,6 +137,7 @@ public:
     bool m_bMeanReady = false;
     bool m_bMaskReady = false;
     std::atomic<bool> m_bRunning{false};
+    std::atomic<int> m_nRunId{0};  // counts the runs started; carried by the end messages
 
 private:
     // NewProcess steps.
@@ -166,6 +170,8 @@ private:
     void PostToView(UINT msg, WPARAM wParam = 0);
     void SendToView(UINT msg, WPARAM wParam = 0);
     void AbortRun(const char* reason);
+    // Stops a pass that still reads, whatever kind of file it reads.
+    void StopActiveSource();
 
     // Media source of the current pass; with bReadFacts the video's facts are taken from it.
     bool ConnectVideo(bool bReadFacts);

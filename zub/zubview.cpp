@@ -41,16 +41,16 @@ LRESULT CZubView::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         ArmPhases();
         break;
     case WM_END_ROI:
-        EndPhase(m_bArmedRoi, &CZubDoc::EndRoiPhase);
+        EndPhase(m_bArmedRoi, &CZubDoc::EndRoiPhase, wParam);
         break;
     case WM_END_AVG:
-        EndPhase(m_bArmedAvg, &CZubDoc::EndAvgPhase);
+        EndPhase(m_bArmedAvg, &CZubDoc::EndAvgPhase, wParam);
         break;
     case WM_END_IMPACT:
-        EndPhase(m_bArmedImpact, &CZubDoc::EndImpactPhase);
+        EndPhase(m_bArmedImpact, &CZubDoc::EndImpactPhase, wParam);
         break;
     case WM_END_RESULTS:
-        EndPhase(m_bArmedResults, &CZubDoc::EndResultsPhase);
+        EndPhase(m_bArmedResults, &CZubDoc::EndResultsPhase, wParam);
         break;
     case WM_LOG_VIEW:
         m_csLog += "\r\n";
@@ -111,10 +111,10 @@ void CZubView::ArmPhases()
     m_bArmedRoi = m_bArmedAvg = m_bArmedImpact = m_bArmedResults = true;
 }
 
-void CZubView::EndPhase(bool& bArmed, void (CZubDoc::*endWork)())
+void CZubView::EndPhase(bool& bArmed, void (CZubDoc::*endWork)(), WPARAM runId)
 {
-    if (!bArmed)
-        return;
+    if (!bArmed || runId != static_cast<WPARAM>(m_doc.m_nRunId))
+        return;  // acted on already in this run, or left over from an earlier run
     bArmed = false;
     m_doc.StopSource();
     if (!m_doc.m_bRunning)

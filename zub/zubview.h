@@ -61,7 +61,7 @@ private:
     void ShowFrame();
     void ArmPhases();
     // Generic end of a phase: once per run, stop the source, and go on only while running.
-    void EndPhase(bool& bArmed, void (CZubDoc::*endWork)());
+    void EndPhase(bool& bArmed, void (CZubDoc::*endWork)(), WPARAM runId);
 
     CZubDoc& m_doc;
 };

@@ -15,6 +15,7 @@ namespace
 {
 constexpr int64_t kMaxFrameBytes = int64_t(1) << 30;
 constexpr double kTicksPerSecond = 1e7;  // 100-ns units
+constexpr size_t kScalerSlack = 256;
 
 struct SFormatCloser
 {
@@ -129,7 +130,8 @@ bool CZubFfmpegSource::Connect(const std::string& path, SZubMediaFacts* facts)
     case EOpen::Ok:
         break;
     }
-    m_buffer.assign(m_bih.biSizeImage, 0);
+    // The scaler may write a little past the end of a row; the slack keeps that inside.
+    m_buffer.assign(m_bih.biSizeImage + kScalerSlack, 0);
     if (facts)
         ReadFacts(*facts);
     return true;
@@ -256,7 +258,7 @@ void CZubFfmpegSource::DecodeThread(ZubFrameCallback onFrame, CZubWnd* notify)
         const double time = frame->best_effort_timestamp != AV_NOPTS_VALUE
                                 ? frame->best_effort_timestamp * av_q2d(m_state->format->streams[m_state->iStream]->time_base)
                                 : 0.0;
-        onFrame(time, m_buffer.data(), static_cast<long>(m_buffer.size()));
+        onFrame(time, m_buffer.data(), static_cast<long>(m_bih.biSizeImage));
     });
     if (m_bStop)
         return;

@@ -51,7 +51,7 @@ private:
     std::unique_ptr<SState> m_state;
     std::string m_path;
     BITMAPINFOHEADER m_bih{};
-    std::vector<uint8_t> m_buffer;  // the frame handed to the callback, m_bih.biSizeImage bytes
+    std::vector<uint8_t> m_buffer;  // the frame handed to the callback: its first m_bih.biSizeImage bytes
 
     std::thread m_thread;
     std::atomic<bool> m_bStop{false};
