@@ -476,16 +476,19 @@ bool CZubDoc::RunUntilIdle(unsigned timeoutMs)
     IZubMessageLoop* loop = ZubGetMessageLoop();
     if (!loop)
         return false;
+    CIdleWatch watch(*this, *loop);
+    if (timeoutMs > 0)
+        watch.SetTimer(CIdleWatch::kTimeout, timeoutMs, true);
+    // A handler dispatched after the idle check (a Run command, say) may start a new run
+    // before the loop ends: go on until the document is really idle.
     int code = 0;
-    if (m_bRunning || IsSourceActive())
+    loop->PumpPending();
+    while (code == 0 && (m_bRunning || IsSourceActive()))
     {
-        CIdleWatch watch(*this, *loop);
         watch.SetTimer(CIdleWatch::kPoll, 5);
-        if (timeoutMs > 0)
-            watch.SetTimer(CIdleWatch::kTimeout, timeoutMs, true);
         code = loop->Run();
+        loop->PumpPending();  // what the last handlers posted
     }
-    loop->PumpPending();  // what the last handlers posted
     return code == 0;
 }
 

@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -131,7 +132,8 @@ bool CZubFfmpegSource::Connect(const std::string& path, SZubMediaFacts* facts)
         break;
     }
     // The scaler may write a little past the end of a row; the slack keeps that inside.
-    m_buffer.assign(m_bih.biSizeImage + kScalerSlack, 0);
+    for (SSlot& slot : m_slots)
+        slot.pixels.assign(m_bih.biSizeImage + kScalerSlack, 0);
     if (facts)
         ReadFacts(*facts);
     return true;
@@ -150,10 +152,16 @@ void CZubFfmpegSource::ReadFacts(SZubMediaFacts& facts)
     else if (m_state->format->duration > 0)
         facts.llDuration = m_state->format->duration * 10;  // microseconds to 100 ns
     if (stream->nb_frames > 0)
+    {
         facts.llFrames = stream->nb_frames;
-    else if (facts.llDuration > 0 && facts.llAvgTimePerFrame > 0)
+        return;
+    }
+    if (facts.llDuration > 0 && facts.llAvgTimePerFrame > 0)
         facts.llFrames = static_cast<int64_t>(static_cast<double>(facts.llDuration) / facts.llAvgTimePerFrame + 0.5);
-    else
+    // An estimate from the duration can fall short (small frames sharing the last packet);
+    // frames past the count would get no record, so the video's packets are counted too.
+    facts.llFrames = std::max(facts.llFrames, CountPacketsOf(m_path));
+    if (facts.llFrames == 0)
         facts.llFrames = CountFramesOf(m_path);  // neither a count nor a rate: decode once
 }
 
@@ -165,6 +173,21 @@ int64_t CZubFfmpegSource::CountFramesOf(const std::string& path)
     int64_t frames = 0;
     counter.DecodeAll([&frames] { ++frames; });
     return frames;
+}
+
+int64_t CZubFfmpegSource::CountPacketsOf(const std::string& path)
+{
+    CZubFfmpegSource counter;
+    if (counter.Open(path) != EOpen::Ok)
+        return 0;
+    SState& s = *counter.m_state;
+    int64_t packets = 0;
+    while (av_read_frame(s.format.get(), s.packet.get()) >= 0)
+    {
+        packets += s.packet->stream_index == s.iStream;
+        av_packet_unref(s.packet.get());
+    }
+    return packets;
 }
 
 bool CZubFfmpegSource::ReceiveFrames(const std::function<void()>& deliver)
@@ -217,7 +240,7 @@ bool CZubFfmpegSource::DecodeAll(const std::function<void()>& deliver)
     return ReceiveFrames(deliver);
 }
 
-bool CZubFfmpegSource::ConvertFrame()
+bool CZubFfmpegSource::ConvertFrame(uint8_t* pixels)
 {
     SState& s = *m_state;
     const AVFrame* frame = s.frame.get();
@@ -229,25 +252,39 @@ bool CZubFfmpegSource::ConvertFrame()
         return false;
     // Bottom line first, as a 24-bit bitmap with positive height stores it.
     const int stride = static_cast<int>(ZubStride24(m_bih.biWidth));
-    uint8_t* dst[4] = {m_buffer.data() + static_cast<size_t>(m_bih.biHeight - 1) * stride, nullptr, nullptr, nullptr};
+    uint8_t* dst[4] = {pixels + static_cast<size_t>(m_bih.biHeight - 1) * stride, nullptr, nullptr, nullptr};
     const int dstStride[4] = {-stride, 0, 0, 0};
     return sws_scale(s.scale.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) > 0;
 }
 
 bool CZubFfmpegSource::Run(ZubFrameCallback onFrame, CZubWnd* notify)
 {
-    if (!m_state->codec || m_thread.joinable())
+    if (!m_state->codec || m_decodeThread.joinable() || m_deliverThread.joinable())
         return false;
     m_bStop = false;
-    m_thread = std::thread(&CZubFfmpegSource::DecodeThread, this, std::move(onFrame), notify);
+    m_bDecodeDone = false;
+    m_iHead = 0;
+    m_nFilled = 0;
+    m_decodeThread = std::thread(&CZubFfmpegSource::DecodeThread, this);
+    m_deliverThread = std::thread(&CZubFfmpegSource::DeliverThread, this, std::move(onFrame), notify);
     return true;
 }
 
-void CZubFfmpegSource::DecodeThread(ZubFrameCallback onFrame, CZubWnd* notify)
+CZubFfmpegSource::SSlot* CZubFfmpegSource::WaitForFreeSlot()
+{
+    std::unique_lock<std::mutex> lock(m_ringMutex);
+    m_ringChanged.wait(lock, [this] { return m_nFilled < kSlots || m_bStop; });
+    return m_bStop ? nullptr : &m_slots[(m_iHead + m_nFilled) % kSlots];
+}
+
+void CZubFfmpegSource::DecodeThread()
 {
     bool bConvertFailed = false;
     DecodeAll([&] {
-        if (!ConvertFrame())
+        SSlot* slot = WaitForFreeSlot();
+        if (!slot)
+            return;
+        if (!ConvertFrame(slot->pixels.data()))
         {
             if (!bConvertFailed)
                 Log().Log("Video conversion error: frame skipped.");
@@ -255,13 +292,39 @@ void CZubFfmpegSource::DecodeThread(ZubFrameCallback onFrame, CZubWnd* notify)
             return;
         }
         const AVFrame* frame = m_state->frame.get();
-        const double time = frame->best_effort_timestamp != AV_NOPTS_VALUE
-                                ? frame->best_effort_timestamp * av_q2d(m_state->format->streams[m_state->iStream]->time_base)
-                                : 0.0;
-        onFrame(time, m_buffer.data(), static_cast<long>(m_bih.biSizeImage));
+        const AVStream* stream = m_state->format->streams[m_state->iStream];
+        slot->time = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                         ? frame->best_effort_timestamp * av_q2d(stream->time_base)
+                         : 0.0;
+        std::lock_guard<std::mutex> lock(m_ringMutex);
+        ++m_nFilled;
+        m_ringChanged.notify_all();
     });
-    if (m_bStop)
-        return;
+    std::lock_guard<std::mutex> lock(m_ringMutex);
+    m_bDecodeDone = true;
+    m_ringChanged.notify_all();
+}
+
+void CZubFfmpegSource::DeliverThread(ZubFrameCallback onFrame, CZubWnd* notify)
+{
+    for (;;)
+    {
+        SSlot* slot = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_ringMutex);
+            m_ringChanged.wait(lock, [this] { return m_nFilled > 0 || m_bDecodeDone || m_bStop; });
+            if (m_bStop)
+                return;
+            if (m_nFilled == 0)
+                break;  // decoded and delivered to the end
+            slot = &m_slots[m_iHead];
+        }
+        onFrame(slot->time, slot->pixels.data(), static_cast<long>(m_bih.biSizeImage));
+        std::lock_guard<std::mutex> lock(m_ringMutex);
+        m_iHead = (m_iHead + 1) % kSlots;
+        --m_nFilled;
+        m_ringChanged.notify_all();
+    }
     {
         std::lock_guard<std::mutex> lock(m_eventMutex);
         m_bEndOfStream = true;
@@ -272,13 +335,22 @@ void CZubFfmpegSource::DecodeThread(ZubFrameCallback onFrame, CZubWnd* notify)
 
 void CZubFfmpegSource::Stop()
 {
-    m_bStop = true;
-    if (!m_thread.joinable())
-        return;
-    if (IZubMessageLoop* loop = ZubGetMessageLoop())
-        loop->JoinServingSends(m_thread);
-    else
-        m_thread.join();
+    {
+        std::lock_guard<std::mutex> lock(m_ringMutex);
+        m_bStop = true;
+        m_ringChanged.notify_all();
+    }
+    IZubMessageLoop* loop = ZubGetMessageLoop();
+    for (std::thread* thread : {&m_deliverThread, &m_decodeThread})
+    {
+        if (!thread->joinable())
+            continue;
+        // Either thread may be waiting in a send to the UI thread (a log line, a display).
+        if (loop)
+            loop->JoinServingSends(*thread);
+        else
+            thread->join();
+    }
 }
 
 bool CZubFfmpegSource::TakeEndOfStream()

@@ -5,7 +5,9 @@
 
 #include "zubmedia.h"
 
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -40,21 +42,40 @@ private:
     EOpen Open(const std::string& path);
     void ReadFacts(SZubMediaFacts& facts);
     static int64_t CountFramesOf(const std::string& path);
+    static int64_t CountPacketsOf(const std::string& path);
     // Decodes every frame of the stream into the state's frame, calling `deliver` for each,
     // until the end, an error or a stop. False when FFmpeg reported an error.
     bool DecodeAll(const std::function<void()>& deliver);
     bool ReceiveFrames(const std::function<void()>& deliver);
-    // The state's frame as 24-bit rows, bottom line first, into m_buffer.
-    bool ConvertFrame();
-    void DecodeThread(ZubFrameCallback onFrame, CZubWnd* notify);
+    // The state's frame as 24-bit rows, bottom line first, into `pixels`.
+    bool ConvertFrame(uint8_t* pixels);
+
+    // Decoding and processing overlap: one thread decodes and converts into a ring of
+    // slots, the other hands them to the callback in order.
+    struct SSlot
+    {
+        std::vector<uint8_t> pixels;  // m_bih.biSizeImage bytes, and slack for the scaler
+        double time = 0.0;
+    };
+    static constexpr size_t kSlots = 4;
+    SSlot* WaitForFreeSlot();
+    void DecodeThread();
+    void DeliverThread(ZubFrameCallback onFrame, CZubWnd* notify);
 
     std::unique_ptr<SState> m_state;
     std::string m_path;
     BITMAPINFOHEADER m_bih{};
-    std::vector<uint8_t> m_buffer;  // the frame handed to the callback: its first m_bih.biSizeImage bytes
 
-    std::thread m_thread;
+    std::array<SSlot, kSlots> m_slots;
+    size_t m_iHead = 0;    // the next slot to deliver
+    size_t m_nFilled = 0;  // slots decoded and not yet delivered
+    bool m_bDecodeDone = false;
+    std::mutex m_ringMutex;
+    std::condition_variable m_ringChanged;
+    std::thread m_decodeThread;
+    std::thread m_deliverThread;
     std::atomic<bool> m_bStop{false};
+
     std::mutex m_eventMutex;
     bool m_bEndOfStream = false;
 };
