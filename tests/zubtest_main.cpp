@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
 
 int main(int argc, char** argv)
@@ -13,5 +14,12 @@ int main(int argc, char** argv)
     setenv("ZUB_REGISTRY", (dir + "/Zub.ini").c_str(), 1);
     if (chdir(dir.c_str()) != 0)
         return 2;
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // ZUB_KEEP_TEST_DIR keeps what the tests wrote, for a look after a failure.
+    if (!std::getenv("ZUB_KEEP_TEST_DIR") && chdir("/") == 0)
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    return result;
 }
