@@ -552,6 +552,17 @@ const CZubCandidate* CZubDoc::Record(int n) const
 
 // ---- Phase handlers -------------------------------------------------------------------------
 
+void CZubDoc::ConvertWholeFrame()
+{
+    m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
+}
+
+bool CZubDoc::CropRoi(SZubPoint cm)
+{
+    // Copied from the monochrome frame just made: the same pixels, converted once.
+    return m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel, &m_frameMono);
+}
+
 SZubPoint CZubDoc::MeasureCenter(int n, bool bLog)
 {
     SZubPoint cm = m_frameMono.GetCenterOfMass();
@@ -589,7 +600,7 @@ int CZubDoc::RoiFrame()
     if (n <= m_nRoiFrames)
     {
         SaveIntermediate(n, m_frameVideo, "frame-avi.bmp");
-        m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
+        ConvertWholeFrame();
         SaveIntermediate(n, m_frameMono, "frame-monochrome.bmp");
         const SZubPoint cm = MeasureCenter(n, true);
         const SZubSize size = MeasurePlanet(n, cm);
@@ -613,10 +624,10 @@ int CZubDoc::AvgFrame()
         m_frameMean.Create(m_sizeRoi.cx, m_sizeRoi.cy, FRAME_MONO16);
     if (n <= m_nAvgFrames)
     {
-        m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
+        ConvertWholeFrame();
         const SZubPoint cm = MeasureCenter(n, true);
         SaveIntermediate(n, m_frameVideo, "frame-avi.bmp");
-        m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel, &m_frameMono);
+        CropRoi(cm);
         Record(n)->m_ptCM = cm;
         SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
         m_frameMean.AddToAverage(m_frameRoi);
@@ -640,11 +651,11 @@ int CZubDoc::ProcessFrame()
     Log().LogTrace("PROCESS frame: %4i", n);
     ++m_nProcessed;
 
-    m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
+    ConvertWholeFrame();
     const SZubPoint cm = MeasureCenter(n, true);
     SZubSize size = MeasurePlanet(n, cm);
     SaveIntermediate(n, m_frameVideo, "frame-avi.bmp");
-    if (!m_frameVideo.ConvertAvi2Frame(m_frameRoi, cm, m_sizeRoi, m_nChannel, &m_frameMono))
+    if (!CropRoi(cm))
         ++m_nRoiErrors;
     SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
     if (m_sizeRoi.cx < size.cx || m_sizeRoi.cy < size.cy)

@@ -160,6 +160,10 @@ private:
     void FindBrightestPixel(int n, CZubCandidate& record);
     void LimitRoi();
 
+    // m_frameVideo reduced with the run's channel into m_frameMono.
+    void ConvertWholeFrame();
+    // The ROI around cm into m_frameRoi; false when it reaches past the frame.
+    bool CropRoi(SZubPoint cm);
     // Centre of mass of m_frameMono, moved to the frame's centre (and logged for frame n
     // when bLog) when it lies outside the frame.
     SZubPoint MeasureCenter(int n, bool bLog);
