@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -1082,4 +1083,17 @@ TEST_F(ZubDocRunTest, RealJupiterDriftIsFollowed)
     EXPECT_GT(drift, 20.0);
     EXPECT_LT(drift, 45.0);
     EXPECT_EQ(CountPrefix(run, "Frame: "), 0) << "no repaired measurement";
+}
+
+// Opening a FIFO or a folder would block or fail deep inside a reader: only readable regular
+// files are opened, the others get a message and no run.
+TEST_F(ZubDocRunTest, OnlyRegularFilesAreOpened)
+{
+    ASSERT_EQ(mkfifo("waiting.ser", 0600), 0);
+    EXPECT_FALSE(run.m_doc.OnOpenDocument("waiting.ser"));
+    EXPECT_FALSE(run.m_doc.OnOpenDocument(ZubTestDir()));
+    EXPECT_EQ(run.m_shell.m_messageBoxes,
+              (std::vector<std::string>{"Cannot open file waiting.ser.", "Cannot open file " + ZubTestDir() + "."}));
+    EXPECT_FALSE(run.m_doc.m_bRunning);
+    EXPECT_TRUE(run.m_lines.empty());
 }

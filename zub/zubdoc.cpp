@@ -5,8 +5,9 @@
 #include "zubview.h"
 
 #include <algorithm>
-#include <fstream>
+#include <filesystem>
 #include <new>
+#include <unistd.h>
 
 namespace
 {
@@ -65,7 +66,9 @@ CZubDoc::~CZubDoc()
 
 bool CZubDoc::OnOpenDocument(const std::string& path)
 {
-    if (!std::ifstream(path, std::ios::binary).good())
+    // Only readable regular files: opening a FIFO or a device could block for ever.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || access(path.c_str(), R_OK) != 0)
     {
         ZubMessageBox("Cannot open file " + path + ".");
         return false;
