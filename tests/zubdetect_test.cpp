@@ -95,7 +95,15 @@ bool Within(int value, double target, double radius)
 TEST_F(ZubDetect, FlashIsFoundOnceAtItsFrameAndPlace)
 {
     const SZubSynthOptions o = VideoWithFlash();
+    // The results pass is still writing what the results dialog reads: no dialog meanwhile.
+    bool bResultsEnabledInResultsPass = true;
+    m_run->m_shell.m_consoleSink = [&](const std::string& line) {
+        m_run->m_lines.push_back(line);
+        if (line == "Init fase: Get RESULTS.")
+            bResultsEnabledInResultsPass = Doc().IsCommandEnabled(ID_VIEW_RESULTS);
+    };
     ASSERT_TRUE(Open(CZubTestRun::Synth("flash.ser", o)));
+    EXPECT_FALSE(bResultsEnabledInResultsPass);
 
     ASSERT_EQ(Doc().CandidateCount(), 1);
     EXPECT_TRUE(Has("FOUND 1 CANDIDATES"));

@@ -531,7 +531,8 @@ bool CZubDoc::IsCommandEnabled(UINT id) const
     case ID_PARAMS_TEST:
         return !m_bRunning;
     case ID_VIEW_RESULTS:
-        return CandidateCount() > 0;
+        // The results pass is still writing the patches the dialog reads.
+        return !m_bRunning && CandidateCount() > 0;
     case ID_VIEW_FRAME_DATA:
         return m_nProcessed >= 1 && !m_bRunning;
     case ID_VIEW_MEAN:

@@ -5,6 +5,7 @@
 
 #include "zub.h"
 #include "zubcandidate.h"
+#include "zubcommands.h"
 #include "zubframe.h"
 #include "zubmedia.h"
 #include "zubser.h"
@@ -18,24 +19,6 @@
 #include <vector>
 
 class CZubView;
-
-// Command ids of the menus and of the document's internal commands.
-enum : UINT
-{
-    ID_FILE_OPEN = 32783,
-    ID_PARAMS_GENERAL = 32771,
-    ID_VIEW_RESULTS = 32792,
-    ID_PARAMS_SIMULATION = 32794,
-    ID_VIEW_FRAME_DATA = 32797,
-    ID_PARAMS_TEST = 32803,
-    ID_PARAMS_KIV = 32808,
-    ID_START_SOURCE = 32822,
-    ID_STOP_SOURCE = 32823,
-    ID_VIEW_MASK = 32828,
-    ID_VIEW_MEAN = 32829,
-    ID_PROCESS_RUN = 32834,
-    ID_PROCESS_STOP = 32835,
-};
 
 // Phases of a run (m_nPhase).
 enum : int
