@@ -1,7 +1,10 @@
 #include "zubapp.h"
+#include "zubheadlessshell.h"
 #include "zubtest.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace
 {
@@ -241,4 +244,22 @@ TEST(ZubMessageBoxTest, GoesToTheShellOrStderr)
     ZubTrace("Can't open file %s, error = %u", "x.bmp", 2u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Zub: No frames in file.\nCan't open file x.bmp, error = 2\n");
+}
+
+TEST(ZubMessageBoxTest, BoxesFromSeveralThreadsAreAllShown)
+{
+    ZubResetApp();
+    CZubHeadlessShell shell;
+    ZubApp().SetShell(&shell);
+    testing::internal::CaptureStderr();
+    auto show = [] {
+        for (int i = 0; i < 50; ++i)
+            ZubMessageBox("Frame: 7 unexpected size. Skipped.");
+    };
+    std::thread decoder(show);
+    show();
+    decoder.join();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shell.MessageBoxes().size(), 100u);
+    ZubApp().SetShell(nullptr);
 }

@@ -99,7 +99,8 @@ class IZubShell
 {
 public:
     virtual ~IZubShell() = default;
-    // A plain information box with one OK button.
+    // A plain information box with one OK button. Any thread may call it (a decoder thread
+    // reports frame errors too); it returns when the box was closed.
     virtual void MessageBox(const std::string& text) = 0;
     // The video parameters choice at open; fills params.nChannel when it processes.
     virtual EZubVideoChoice ChooseVideoAction(SZubVideoParams& params)

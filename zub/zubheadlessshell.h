@@ -5,6 +5,7 @@
 #include "zubapp.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ public:
     int m_nChannel = 0;
     // Where console lines go; none: dropped.
     std::function<void(const std::string&)> m_consoleSink;
-    // Everything shown so far, for the owner to inspect.
+    // Everything shown so far, for the owner to inspect (boxes may come from any thread).
+    std::vector<std::string> MessageBoxes() const;
     std::vector<std::string> m_messageBoxes;
     std::vector<std::string> m_playedVideos;
+
+private:
+    mutable std::mutex m_boxMutex;
 };
