@@ -328,6 +328,17 @@ bool CZubApp::WriteAllParams()
     return ok;
 }
 
+void CZubApp::InitInstance()
+{
+    ReadAllParams();
+    m_bSilent = m_params.SilentMode;
+}
+
+bool CZubApp::ExitInstance()
+{
+    return WriteAllParams();
+}
+
 bool CZubApp::SetParam(const std::string& section, const std::string& key, const std::string& value,
                        std::string& error)
 {

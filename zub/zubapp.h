@@ -113,6 +113,8 @@ public:
     {
         (void)path, (void)bSer, (void)llAvgTimePerFrame;
     }
+    // False for a front end without windows (zubcli), which reports candidates itself.
+    virtual bool HasWindows() const { return true; }
     // A line for the log console window.
     virtual void ConsoleLine(const std::string& text) { (void)text; }
     virtual void SetDocumentTitle(const std::string& title) { (void)title; }
@@ -138,6 +140,12 @@ public:
     // Start-up order (Test first, so the log options are known) and exit order.
     void ReadAllParams();
     bool WriteAllParams();
+
+    // Start-up shared by both front ends: the four sections read (and dumped) in start-up
+    // order, then the silent flag taken from SilentMode. Files are opened only after it.
+    void InitInstance();
+    // The desktop program's exit: the four sections written. zubcli never writes settings.
+    bool ExitInstance();
 
     // Sets one parameter by its section and key, checking the value; false with the reason.
     bool SetParam(const std::string& section, const std::string& key, const std::string& value,

@@ -882,6 +882,9 @@ void CZubDoc::EndResultsPhase()
     Log().LogView("End fase: RESULTS.");
     Log().Log("----------------------");
     m_bRunning = false;
+    const IZubShell* shell = ZubApp().GetShell();
+    if (shell && !shell->HasWindows())
+        return;  // a front end without windows lists the candidates itself
     if (Params().ShowResults && !ZubApp().m_bSilent)
         PostToView(WM_COMMAND, ID_VIEW_RESULTS);
     else

@@ -16,7 +16,10 @@ public:
     EZubVideoChoice ChooseVideoAction(SZubVideoParams& params) override;
     void PlayVideo(const std::string& path, bool bSer, int64_t llAvgTimePerFrame) override;
     void ConsoleLine(const std::string& text) override;
+    bool HasWindows() const override { return m_bWindows; }
 
+    // Tests stand in for the desktop program; zubcli clears it.
+    bool m_bWindows = true;
     // The answer to the video parameters choice, and the channel when it processes.
     EZubVideoChoice m_choice = EZubVideoChoice::Process;
     int m_nChannel = 0;

@@ -347,6 +347,7 @@ int ZubCliMain(int argc, char** argv)
     CZubHeadlessLoop loop;
     ZubSetMessageLoop(&loop);
     CZubHeadlessShell shell;
+    shell.m_bWindows = false;
     app.SetShell(&shell);
     CZubDoc doc;
 #ifdef ZUB_HAVE_FFMPEG
@@ -359,7 +360,7 @@ int ZubCliMain(int argc, char** argv)
         if (!options.bQuiet)
             std::printf("%s\n", line.c_str());
     };
-    app.ReadAllParams();
+    app.InitInstance();
     int status = ApplyOverrides(options);
     if (status == 0 && !options.csv.empty() && options.videos.size() > 1 &&
         !std::filesystem::is_directory(options.csv))
