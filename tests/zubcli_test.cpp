@@ -349,3 +349,17 @@ TEST_F(ZubCli, CsvNeverOverwritesOtherFiles)
     EXPECT_EQ(RunCli({"--quiet", "--csv", "frames.csv", video}).status, 0);
     EXPECT_TRUE(Contains(ZubReadText("frames.csv"), ";CANDIDATE;"));
 }
+
+// scripts/run adds its sample video only when no argument names a video: an option's value
+// is not one.
+TEST_F(ZubCli, RunScriptTellsOptionValuesFromVideos)
+{
+    auto needsSample = [](const std::string& args) {
+        const std::string command = "bash -c '. \"" ZUB_SOURCE_DIR "/scripts/run\" && needs_sample " + args + "'";
+        return std::system(command.c_str()) == 0;
+    };
+    EXPECT_TRUE(needsSample("--set KIV_Algorithm.MinIncrBright=25"));
+    EXPECT_TRUE(needsSample("--csv out.csv --channel red --quiet"));
+    EXPECT_FALSE(needsSample("--set KIV_Algorithm.MinIncrBright=25 night.ser"));
+    EXPECT_FALSE(needsSample("--csv")) << "zubcli reports the missing value";
+}
