@@ -240,7 +240,7 @@ void PrintSummary(const std::string& video, const CZubDoc& doc)
         const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
         const SZubPoint at = PicturePosition(doc, impact);
         std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  increase %3d", i + 1,
-                    impact.m_iFrame, at.x, at.y, impact.m_iAlgorithm == 1 ? "KIV" : "ZUB",
+                    impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm),
                     DetectionIncrease(doc, impact));
         const std::string utc = doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
         if (!utc.empty())
