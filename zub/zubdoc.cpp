@@ -77,6 +77,7 @@ bool CZubDoc::OnOpenDocument(const std::string& path)
     m_csFileName = path;
     m_bSer = EndsWith(path, "ser");
     NewProcess();
+    PostToView(WM_RUN_STATE);
     return true;
 }
 
@@ -86,6 +87,7 @@ void CZubDoc::OpenChosenFile(const std::string& fileName, const std::string& pat
     m_csPathName = pathName;
     m_bSer = bSer;
     NewProcess();
+    PostToView(WM_RUN_STATE);
 }
 
 void CZubDoc::NewProcess()
@@ -542,6 +544,12 @@ bool CZubDoc::IsCommandEnabled(UINT id) const
     default:
         return true;
     }
+}
+
+SZubRunState CZubDoc::RunState() const
+{
+    return {m_bRunning, m_nPhase, !m_csFileName.empty(), m_nProcessed >= 1, CandidateCount(),
+            m_bMeanReady, m_bMaskReady};
 }
 
 CZubCandidate* CZubDoc::Record(int n)

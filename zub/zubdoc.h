@@ -20,6 +20,19 @@
 
 class CZubView;
 
+// What the menus and the toolbar depend on: the view reports a change of any of it.
+struct SZubRunState
+{
+    bool bRunning = false;
+    int nPhase = 0;
+    bool bFile = false;        // a file was opened
+    bool bProcessed = false;   // the impact pass handled a frame
+    int nCandidates = 0;
+    bool bMeanReady = false;
+    bool bMaskReady = false;
+    bool operator==(const SZubRunState&) const = default;
+};
+
 // Phases of a run (m_nPhase).
 enum : int
 {
@@ -73,6 +86,7 @@ public:
     // Ends the current phase as the end of a stream does: phase 0, its end message posted
     // with the run's id, so that the view can tell a stale message from an earlier run.
     void EndCurrentPhase();
+    SZubRunState RunState() const;
     // A pass is reading (a SER file open, or a decoder running).
     bool IsSourceActive() const { return m_bSerPassOpen || m_nGraphState == 2; }
 
