@@ -164,7 +164,10 @@ public:
     std::atomic<bool> m_bSilent{false};
 
 private:
+    const CZubProfile& LoadProfile();
+
     CZubProfile m_profile;
+    bool m_bProfileTroubleLogged = false;
     IZubShell* m_pShell = nullptr;
 };
 

@@ -155,6 +155,8 @@ bool CZubDoc::ReadVideoFacts()
         m_llDuration = m_pSer->FrameCount;
         m_llAvgTimePerFrame = 0;
         m_llFrames = m_llDuration;
+        if (const std::string note = m_pSer->MissingFramesNote(); !note.empty())
+            Log().LogText(note);
     }
     else
     {
