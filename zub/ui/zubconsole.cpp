@@ -3,7 +3,9 @@
 #include "ui_zubconsole.h"
 
 #include <QFontDatabase>
+#include <QScrollBar>
 #include <QTextCursor>
+#include <QThread>
 
 CZubConsole::CZubConsole(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CZubConsole>())
@@ -27,14 +29,16 @@ QString CZubConsole::Text() const
 
 void CZubConsole::AppendLine(const QString& text)
 {
-    // The caret goes to the end and the line is inserted there, so the box follows the
-    // newest line; the text before it is never rewritten.
+    Q_ASSERT(QThread::currentThread() == thread());
+    // The caret goes to the end and the line is inserted there; the text before it is never
+    // rewritten. The box then follows the newest line and shows the lines' beginnings.
     QTextCursor cursor = m_ui->text->textCursor();
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();
     cursor.insertText(text);
     m_ui->text->setTextCursor(cursor);
-    m_ui->text->ensureCursorVisible();
+    m_ui->text->verticalScrollBar()->setValue(m_ui->text->verticalScrollBar()->maximum());
+    m_ui->text->horizontalScrollBar()->setValue(0);
 }
 
 void CZubConsole::done(int result)
