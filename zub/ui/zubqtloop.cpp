@@ -25,6 +25,8 @@ QEvent::Type WakeEventType()
 } // namespace
 
 // Lives on the UI thread: receives the wake events and owns the Qt timers of the windows.
+// Timer ids rather than QTimer objects: a handler may kill, reset or forget its own timer
+// (its window destroyed), and Qt allows killing an id inside its own timer event.
 class CZubQtLoop::CDispatcher : public QObject
 {
 public:
