@@ -126,6 +126,13 @@ TEST_F(ZubDetect, FlashIsFoundOnceAtItsFrameAndPlace)
     EXPECT_EQ(impact.m_frame.m_iWidth, o.iWidth);
     EXPECT_EQ(impact.m_frame.m_iHeight, o.iHeight);
     EXPECT_EQ(impact.m_frame.m_iBits, FRAME_COLOR_RGB24);
+    // Its place in the frame: the record's centre plus the detection, less half the ROI
+    // (which is not the planet's size).
+    const CZubCandidate& r = *Doc().Record(impact.m_iFrame);
+    ASSERT_NE(r.m_sizeRoi.cx / 2, r.m_sizePlanet.cx / 2);
+    ASSERT_NE(r.m_sizeRoi.cy / 2, r.m_sizePlanet.cy / 2);
+    EXPECT_EQ(impact.m_ptFrame, (SZubPoint{r.m_ptCM.x + r.m_ptKiv.x - r.m_sizeRoi.cx / 2,
+                                           r.m_ptCM.y + r.m_ptKiv.y - r.m_sizeRoi.cy / 2}));
     double cx = 0, cy = 0;
     ZubSynthCentre(o, impact.m_iFrame, cx, cy);
     EXPECT_TRUE(Within(impact.m_ptFrame.x, cx + o.flash.dx, kRadius)) << impact.m_ptFrame.x << " vs " << cx + o.flash.dx;
