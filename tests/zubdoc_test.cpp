@@ -970,6 +970,29 @@ TEST_F(ZubDocRunTest, NoPlanetSizeGivesAWholeFrameRoiAndTheRunGoesOn)
     EXPECT_FALSE(doc.m_bRunning);
 }
 
+TEST_F(ZubDocRunTest, ExtremeRoiFactorsAreClampedBeforeTheRoiIsSized)
+{
+    const std::string path = CZubTestRun::Synth("factor.ser", SmallVideo(10));
+    Params().ROIFactorSize = 1e8;
+    EXPECT_EQ(CZubFrame::ScaleSize({301, 297}), (SZubSize{INT32_MAX, INT32_MAX}));
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_TRUE(run.HasLine("ROI: Size limited to 640x480."));
+    EXPECT_EQ(run.m_doc.m_sizeRoi, (SZubSize{4 * kWidth, 4 * kHeight}));
+
+    for (const double factor : {0.0, 1e-6, std::nan("")})
+    {
+        Params().ROIFactorSize = factor;
+        EXPECT_EQ(CZubFrame::ScaleSize({301, 297}), SZubSize{}) << factor;
+    }
+    // A planet was measured: the factor, not the planet, is to blame.
+    Params().ROIFactorSize = -1.0;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_TRUE(run.HasLine("ROI: Factor size -1.000 gives an empty ROI. ROI = whole frame."));
+    EXPECT_FALSE(run.HasLine("ROI: No planet size measured. ROI = whole frame."));
+    EXPECT_EQ(run.m_doc.m_sizeRoi, (SZubSize{kWidth, kHeight}));
+    EXPECT_EQ(run.m_doc.m_nProcessed, 10);
+}
+
 TEST_F(ZubDocRunTest, BlackVideoIsMeasuredAroundTheCentre)
 {
     SZubSynthOptions o = SmallVideo(10);

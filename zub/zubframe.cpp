@@ -881,10 +881,22 @@ void CZubFrame::ReduceMask(int n)
     } while (count > target && count > 0);
 }
 
+namespace
+{
+// Clamped before the cast: the settings file may hold any factor (1e8, a negative one, nan).
+int32_t ScaleSide(int32_t side, double factor)
+{
+    const double scaled = side * factor;
+    if (!(scaled > 0.0))
+        return 0;
+    return static_cast<int32_t>(std::min(scaled, static_cast<double>(INT32_MAX)));
+}
+}  // namespace
+
 SZubSize CZubFrame::ScaleSize(SZubSize s)
 {
     const double factor = ZubApp().m_params.ROIFactorSize;
-    return {static_cast<int32_t>(s.cx * factor), static_cast<int32_t>(s.cy * factor)};
+    return {ScaleSide(s.cx, factor), ScaleSide(s.cy, factor)};
 }
 
 // ---- Output -------------------------------------------------------------------------------
