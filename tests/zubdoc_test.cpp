@@ -142,6 +142,26 @@ void WriteSer(const std::string& path, int32_t headerCount, int frames, const st
     ZubWriteFile(path, data.data(), data.size());
 }
 
+// Connects to a video of more frames than records can be made for, and never decodes it.
+class CEndlessSource : public IZubMediaSource
+{
+public:
+    bool Connect(const std::string&, SZubMediaFacts* facts) override
+    {
+        if (facts)
+        {
+            facts->bih.biWidth = kWidth;
+            facts->bih.biHeight = kHeight;
+            facts->bih.biBitCount = 24;
+            facts->llFrames = INT64_MAX / 2;
+        }
+        return true;
+    }
+    bool Run(ZubFrameCallback, CZubWnd*) override { return false; }
+    void Stop() override {}
+    bool TakeEndOfStream() override { return false; }
+};
+
 class ZubDocRunTest : public testing::Test
 {
 protected:
@@ -697,6 +717,51 @@ TEST_F(ZubDocRunTest, ChoicesAtOpenWhenNotAutomatic)
     EXPECT_EQ(doc.m_nChannel, 2);
     EXPECT_EQ(doc.Record(30)->m_iChannel, 2);
     EXPECT_TRUE(has("End fase: Find IMPACT."));
+}
+
+// Opening a file stops the active run; however the new process ends before its run starts,
+// the document is left idle, not running with nothing to run.
+TEST_F(ZubDocRunTest, OpeningAFileThatStartsNoRunLeavesTheDocumentIdle)
+{
+    const std::string video = CZubTestRun::Synth("active.ser", SmallVideo(10));
+    WriteSer("noframes.ser", 0, 0, {});
+    CZubDoc& doc = run.m_doc;
+    auto choose = [&](EZubVideoChoice choice) {
+        Params().ProcessAuto = false;
+        run.m_shell.m_choice = choice;
+        doc.OpenChosenFile(video, video, true);
+    };
+    const std::pair<const char*, std::function<void()>> kExits[] = {
+        {"cancelled", [&] { choose(EZubVideoChoice::Cancel); }},
+        {"played", [&] { choose(EZubVideoChoice::Play); }},
+        {"no frames", [&] { doc.OpenChosenFile("noframes.ser", "noframes.ser", true); }},
+        {"unsupported", [&] { doc.OpenChosenFile("x.avi", "x.avi", false); }},
+        {"fixed ROI too large",
+         [&] {
+             Params().ROIAutomatic = 0;
+             doc.OpenChosenFile(video, video, true);
+         }},
+        {"no memory for the records",
+         [&] {
+             doc.SetMediaFactory([] { return std::make_unique<CEndlessSource>(); });
+             doc.OpenChosenFile("endless.avi", "endless.avi", false);
+         }},
+    };
+    for (const auto& [what, open] : kExits)
+    {
+        SCOPED_TRACE(what);
+        Params().ProcessAuto = true;
+        Params().ROIAutomatic = 1;
+        ASSERT_TRUE(doc.OnOpenDocument(video));
+        ASSERT_TRUE(doc.m_bRunning);
+        open();
+        EXPECT_FALSE(doc.m_bRunning);
+        EXPECT_EQ(doc.m_nPhase, PHASE_IDLE);
+        EXPECT_TRUE(doc.IsCommandEnabled(ID_PROCESS_RUN));
+        EXPECT_TRUE(doc.IsCommandEnabled(ID_PARAMS_KIV));
+        EXPECT_TRUE(run.WaitIdle(2000));
+    }
+    EXPECT_TRUE(run.HasLine("Could not create data array for all frames!!!"));
 }
 
 TEST_F(ZubDocRunTest, FixedRoi)

@@ -91,7 +91,9 @@ void CZubDoc::OpenChosenFile(const std::string& fileName, const std::string& pat
 void CZubDoc::NewProcess()
 {
     // A stopped run may still be winding down: its pass must not read into the new run.
+    // Until the new run starts the document is idle, however this process ends.
     StopActiveSource();
+    m_bRunning = false;
     if (IZubShell* shell = ZubApp().GetShell())
     {
         shell->SetDocumentTitle(m_csFileName);
@@ -128,7 +130,10 @@ void CZubDoc::NewProcess()
     SetUpAvgFrames();
     LogChannel();
     if (!CreateRecords())
+    {
+        m_nPhase = PHASE_IDLE;
         return;
+    }
     m_pCandidates = std::make_unique<CZubCandidateList>();
     m_pZub->NewRun();
     StartFirstPass();
