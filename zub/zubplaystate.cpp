@@ -336,10 +336,12 @@ std::string CZubPlayState::TakeMessage()
     return message;
 }
 
-SZubPlayPlacement CZubPlayState::Place(SZubSize screen, SZubSize player, SZubSize picture)
+SZubPoint CZubPlayState::PlayerPosition(SZubSize screen, SZubSize player)
 {
-    SZubPlayPlacement p;
-    p.player = {100, std::max(0, screen.cy - player.cy - 100)};
-    p.picture = {p.player.x, std::max(0, p.player.y - picture.cy)};
-    return p;
+    return {100, std::max(0, screen.cy - player.cy - 100)};
+}
+
+SZubPoint CZubPlayState::PicturePosition(SZubPoint player, SZubSize picture)
+{
+    return {player.x, std::max(0, player.y - picture.cy)};
 }

@@ -34,13 +34,6 @@ struct SZubPlayControls
     int iTrackPos = 0;
 };
 
-// Outer top-left corners of the player and of its picture window on the screen.
-struct SZubPlayPlacement
-{
-    SZubPoint player;
-    SZubPoint picture;
-};
-
 class CZubPlayState
 {
 public:
@@ -97,9 +90,11 @@ public:
     // A failure met after opening (a read or seek error), once; "" when none.
     std::string TakeMessage();
 
-    // The player 100 pixels from the screen's left and bottom edges, the picture window on
-    // top of it, both kept on the screen.
-    static SZubPlayPlacement Place(SZubSize screen, SZubSize player, SZubSize picture);
+    // Outer top-left corners, relative to the screen's: the player 100 pixels from the
+    // screen's left and bottom edges, the picture window right on top of it; both kept below
+    // the screen's top edge, where their title bars stay in reach.
+    static SZubPoint PlayerPosition(SZubSize screen, SZubSize player);
+    static SZubPoint PicturePosition(SZubPoint player, SZubSize picture);
 
 private:
     bool OpenSer(std::string& reason);
