@@ -3,6 +3,7 @@
 #include "zubser.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 
@@ -18,6 +19,12 @@ std::string SerOpenFailure(const std::string& path)
     if (!std::ifstream(path, std::ios::binary).good())
         return "The file cannot be read";
     return "Not a SER video this program can read";
+}
+
+// value * numerator / denominator without overflow; denominator > 0.
+int64_t MulDiv(int64_t value, int64_t numerator, int64_t denominator)
+{
+    return static_cast<int64_t>(static_cast<__int128>(value) * numerator / denominator);
 }
 }  // namespace
 
@@ -95,7 +102,8 @@ bool CZubPlayState::OpenMedia(const ZubPlayerFactory& factory, int64_t llAvgTime
     const int64_t perFrame = m_facts.llTimePerFrame > 0 ? m_facts.llTimePerFrame : llAvgTimePerFrame;
     m_llTimePerFrame = perFrame > 0 && perFrame <= kMaxTimePerFrame ? perFrame : 0;
     m_llDuration = m_facts.llDuration;
-    if (m_llDuration <= 0 && m_facts.llFrames > 0 && m_llTimePerFrame > 0)
+    if (m_llDuration <= 0 && m_facts.llFrames > 0 && m_llTimePerFrame > 0
+        && m_facts.llFrames < INT64_MAX / m_llTimePerFrame)
         m_llDuration = m_facts.llFrames * m_llTimePerFrame;
     std::string error;
     if (ReadMedia(error) != EZubPlayerRead::Frame)
@@ -242,7 +250,7 @@ void CZubPlayState::TrackTo(int position)
         m_eState = EZubPlayState::Paused;
         return;
     }
-    int64_t target = m_llDuration * std::clamp(position, 0, kMediaTrackMax) / kMediaTrackMax;
+    int64_t target = MulDiv(m_llDuration, std::clamp(position, 0, kMediaTrackMax), kMediaTrackMax);
     if (m_llTimePerFrame > 0)  // the trackbar's end is the last frame, not past it
         target = std::max<int64_t>(0, std::min(target, m_llDuration - m_llTimePerFrame));
     std::string error;
@@ -298,8 +306,8 @@ int CZubPlayState::TrackPosition() const
         return 0;
     if (m_bSer)
         return static_cast<int>(std::max<int64_t>(0, m_llShown));
-    const int64_t position = m_llShownTime * kMediaTrackMax / m_llDuration;
-    return static_cast<int>(std::clamp<int64_t>(position, 0, kMediaTrackMax));
+    const int64_t time = std::clamp<int64_t>(m_llShownTime, 0, m_llDuration);
+    return static_cast<int>(MulDiv(time, kMediaTrackMax, m_llDuration));
 }
 
 const BITMAPINFOHEADER& CZubPlayState::Header() const
