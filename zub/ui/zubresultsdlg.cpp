@@ -3,6 +3,7 @@
 #include "ui_zubresultsdlg.h"
 #include "zubdialogs.h"
 #include "zubdlgutil.h"
+#include "zubbmpimgresult.h"
 #include "zubdoc.h"
 #include "zubshowframedlg.h"
 
@@ -155,33 +156,50 @@ QImage CZubResultsDlg::EvidenceImage() const
                  .arg(m_iCurrent)
                  .arg(m_ui->valueEdit->text());
 
-    const QPixmap strip = m_ui->stripArea->grab();
+    // Thumbnails twice their size, each with its frame number, the middle one framed.
+    constexpr int kScale = 2;
+    constexpr int kGap = 6;
+    constexpr int kMargin = 8;
+    const int side = CZubBmpImgResult::kSide * kScale;
+    const int stripWidth = kZubStripThumbnails * (side + kGap) - kGap;
     const QPixmap profile = m_ui->profilePlot->grab();
     const QFontMetrics metrics(font());
-    const int margin = 8;
     const int lineHeight = metrics.lineSpacing();
     int textWidth = 0;
     for (const QString& line : lines)
         textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
-    const int width = std::max({strip.width(), profile.width(), textWidth}) + 2 * margin;
-    const int height = margin + lineHeight * static_cast<int>(lines.size()) + margin + strip.height() + margin +
-                       profile.height() + margin;
+    const int width = std::max({stripWidth, profile.width(), textWidth}) + 2 * kMargin;
+    const int height = kMargin + lineHeight * static_cast<int>(lines.size()) + kMargin + side + lineHeight +
+                       kMargin + profile.height() + kMargin;
 
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setFont(font());
     painter.setPen(Qt::black);
-    int y = margin;
+    int y = kMargin;
     for (const QString& line : lines)
     {
-        painter.drawText(margin, y + metrics.ascent(), line);
+        painter.drawText(kMargin, y + metrics.ascent(), line);
         y += lineHeight;
     }
-    y += margin;
-    painter.drawPixmap(margin, y, strip);
-    y += strip.height() + margin;
-    painter.drawPixmap(margin, y, profile);
+    y += kMargin;
+    for (int i = 0; i < kZubStripThumbnails; ++i)
+    {
+        const int x = kMargin + i * (side + kGap);
+        const QPixmap thumb = m_thumbs[static_cast<size_t>(i)]->grab();
+        painter.drawPixmap(QRect(x, y, side, side), thumb);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(x - kGap / 2, y + side, side + kGap, lineHeight), Qt::AlignCenter,
+                         QString::number(m_iCurrent - kZubStripThumbnails / 2 + i));
+        if (i == kZubStripThumbnails / 2)
+        {
+            painter.setPen(QPen(Qt::red, 2));
+            painter.drawRect(x - 2, y - 2, side + 3, side + 3);
+        }
+    }
+    y += side + lineHeight + kMargin;
+    painter.drawPixmap(kMargin, y, profile);
     return image;
 }
 
