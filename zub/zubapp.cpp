@@ -395,7 +395,7 @@ bool CZubApp::GetParam(const std::string& section, const std::string& key, std::
                 value = std::to_string(m_params.*k.pInt);
                 break;
             case SZubKey::Flag:
-                value = m_params.*k.pFlag ? "1" : "0";
+                value = std::to_string(m_params.*k.pFlag ? 1 : 0);
                 break;
             case SZubKey::Factor:
                 value = FormatFactor(m_params.*k.pFactor);
