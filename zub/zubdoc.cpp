@@ -13,6 +13,7 @@ CZubDoc::CZubDoc() : m_pZub(std::make_unique<CZubSimulator>()), m_pSer(std::make
 
 CZubDoc::~CZubDoc()
 {
+    m_readAhead.Stop();  // it reads m_pSer
     if (m_pMedia)
         m_pMedia->Stop();
 }
@@ -230,11 +231,9 @@ void CZubDoc::StartFirstPass()
 void CZubDoc::StopActiveSource()
 {
     m_nPhase = PHASE_IDLE;
+    m_readAhead.Stop();
     if (m_bSerPassOpen)
-    {
-        m_pSer->Close();
-        m_bSerPassOpen = false;
-    }
+        CloseSerPass();
     if (m_nGraphState == 2)
         StopMediaSource();
 }

@@ -9,6 +9,7 @@
 #include "zubframe.h"
 #include "zubmedia.h"
 #include "zubser.h"
+#include "zubserreadahead.h"
 #include "zubtypes.h"
 #include "zubwnd.h"
 
@@ -66,8 +67,12 @@ public:
     void StopSource();
     // The SER pass loop on the UI thread, dispatching pending messages after every frame.
     void ProcessSerFile();
-    // Every decoded frame of either source arrives here, on the source's thread.
+    // Every 24-bit frame of the media source arrives here, on the source's thread.
     int OnVideoFrame(double sampleTime, const uint8_t* buffer, long length);
+    // Every frame of a SER pass, as its reader prepared it: the 24-bit picture, or (when
+    // nothing needs the picture) straight the 8-bit reduction with the run's channel. The
+    // document takes the frame's buffers in exchange for its own.
+    int OnSerFrame(CZubSerReadAhead::SFrame& frame);
     void OnCloseDocument();
     // Dispatches the process's message loop until no run is in progress. False when the
     // time ran out first (timeoutMs 0: no limit) or no loop is installed.
@@ -158,7 +163,14 @@ private:
     // The ROI from the mean planet size, within what a frame can use.
     void SizeRoi(SZubSize meanPlanet);
 
-    // m_frameVideo reduced with the run's channel into m_frameMono.
+    // The frame's work once it is in m_frameVideo or m_frameMono: simulation and phase.
+    int HandleFrame(int n);
+    // Which frames of this pass the SER reader must deliver as 24-bit pictures.
+    CZubSerReadAhead::NeedsVideo SerFramesNeedingVideo() const;
+    // Ends reading the SER file of a pass.
+    void CloseSerPass();
+    // m_frameVideo reduced with the run's channel into m_frameMono, unless the source
+    // delivered the reduction already.
     void ConvertWholeFrame();
     // The ROI around cm into m_frameRoi; false when it reaches past the frame.
     bool CropRoi(SZubPoint cm);
@@ -184,5 +196,10 @@ private:
     ZubMediaFactory m_mediaFactory;
     std::unique_ptr<IZubMediaSource> m_pMedia;
     bool m_bSerPassOpen = false;  // a SER pass is reading and was not stopped
+    CZubSerReadAhead m_readAhead; // reads m_pSer ahead of the SER pass loop
+    CZubSerReadAhead::NeedsVideo m_serNeedsVideo;  // of the current SER pass
+    bool m_bMonoCurrent = false;  // m_frameMono holds the current frame, reduced with m_nChannel
+    bool m_bMonoCmKnown = false;  // and the reader measured its centre of mass already:
+    SZubPoint m_ptMonoCm;         // this one
     CZubFrame m_frameDiff;        // the difference image of the impact phase
 };

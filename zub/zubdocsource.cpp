@@ -6,6 +6,8 @@
 #include "zubapp.h"
 #include "zubview.h"
 
+#include <utility>
+
 using namespace zubdoc;
 
 void CZubDoc::StartSource()
@@ -17,6 +19,7 @@ void CZubDoc::StartSource()
             AbortRun("Cannot start video decoding.");
         return;
     }
+    m_readAhead.Stop();  // the reader is reopened below
     if (!m_pSer->Open(m_csPathName))
     {
         // Without frames the pass would wait for ever.
@@ -24,9 +27,11 @@ void CZubDoc::StartSource()
         return;
     }
     m_bSerPassOpen = true;
+    m_serNeedsVideo = SerFramesNeedingVideo();
+    m_readAhead.Start(*m_pSer, m_nChannel, m_serNeedsVideo);
     Log().Log("Start processing SER file.");
     if (m_pView)
-        m_pView->SetTimer(CZubView::kSerStartTimer, CZubView::kSerStartDelayMs);
+        m_pView->SetTimer(CZubView::kSerStartTimer, m_pView->m_nSerStartDelayMs);
 }
 
 void CZubDoc::StopSource()
@@ -37,16 +42,39 @@ void CZubDoc::StopSource()
         return;
     }
     Log().Log("Stop processing SER file.");
+    CloseSerPass();
+}
+
+void CZubDoc::CloseSerPass()
+{
+    m_readAhead.Stop();
     m_pSer->Close();
     m_bSerPassOpen = false;
+}
+
+CZubSerReadAhead::NeedsVideo CZubDoc::SerFramesNeedingVideo() const
+{
+    const SZubParams& p = Params();
+    const int phase = m_nPhase;
+    const int saved = p.SaveIntermediateFrames ? p.SaveAllFrameNumber : 0;
+    const bool bSimulated = p.Simulation && (phase == PHASE_IMPACT || phase == PHASE_RESULTS);
+    const int64_t firstSimulated = p.FrameInitial;
+    const int64_t endSimulated = firstSimulated + p.FrameDuration;
+    // The results pass cuts 24-bit patches; the others need the picture only for the frame
+    // saved as "frame-avi.bmp" and for the frames the simulation paints into.
+    return [=](int n) {
+        return phase == PHASE_RESULTS || (saved != 0 && n == saved) ||
+               (bSimulated && firstSimulated <= n && n < endSimulated);
+    };
 }
 
 void CZubDoc::ProcessSerFile()
 {
     IZubMessageLoop* loop = ZubGetMessageLoop();
-    while (m_pSer->ReadNextFrame())
+    while (CZubSerReadAhead::SFrame* frame = m_readAhead.Next())
     {
-        OnVideoFrame(0.0, m_pSer->m_pFrame.data(), static_cast<long>(m_pSer->m_pFrame.size()));
+        OnSerFrame(*frame);
+        m_readAhead.Release();
         if (loop && !loop->PumpPending())
             return;  // the quit message stays queued, so the application still ends
     }
@@ -71,6 +99,39 @@ int CZubDoc::OnVideoFrame(double sampleTime, const uint8_t* buffer, long length)
         return 0;
     }
     m_frameVideo.SetPixels(buffer);
+    m_bMonoCurrent = m_bMonoCmKnown = false;
+    return HandleFrame(n);
+}
+
+int CZubDoc::OnSerFrame(CZubSerReadAhead::SFrame& frame)
+{
+    const int n = ++m_nFrame;
+    if (!m_bRunning)
+    {
+        EndCurrentPhase();
+        return 0;
+    }
+    // Frame numbers follow the file's frames unless a frame was slipped in: the picture is
+    // then made here from the frame as stored.
+    const bool bVideo = frame.bVideo || (m_serNeedsVideo && m_serNeedsVideo(n));
+    CZubFrame& mine = bVideo ? m_frameVideo : m_frameMono;
+    CZubFrame& delivered = bVideo ? frame.video : frame.mono;
+    if (delivered.m_iWidth != mine.m_iWidth || delivered.m_iHeight != mine.m_iHeight ||
+        delivered.m_iBits != mine.m_iBits || !delivered.HasBuffer())
+    {
+        Log().Log("Frame: %i unexpected size. Skipped.", n);
+        return 0;
+    }
+    if (bVideo && !frame.bVideo)
+        m_pSer->ConvertRawFrame(frame.raw.data(), delivered.m_pRGB);
+    std::swap(mine, delivered);
+    m_bMonoCurrent = m_bMonoCmKnown = !bVideo;
+    m_ptMonoCm = frame.ptCenterOfMass;
+    return HandleFrame(n);
+}
+
+int CZubDoc::HandleFrame(int n)
+{
     CZubCandidate* record = Record(n);
     if (!record)
         return 0;  // more frames than the video announced: nothing to record

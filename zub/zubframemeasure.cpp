@@ -26,14 +26,23 @@ using SampleCounts = std::array<int64_t, 256>;
 
 SampleCounts SampledHistogram(const CZubFrame& frame, const SSampleWindow& w)
 {
-    SampleCounts counts{};
+    // Neighbours of equal value would wait on each other's count: two tables take turns.
+    std::array<SampleCounts, 2> counts{};
     for (int y = w.y0; y < w.y1; y += 2)
     {
         const uint8_t* row = frame.GetRow(y);
-        for (int x = w.x0; x < w.x1; x += 2)
-            ++counts[row[x]];
+        int x = w.x0;
+        for (; x + 2 < w.x1; x += 4)
+        {
+            ++counts[0][row[x]];
+            ++counts[1][row[x + 2]];
+        }
+        if (x < w.x1)
+            ++counts[0][row[x]];
     }
-    return counts;
+    for (size_t v = 0; v < 256; ++v)
+        counts[0][v] += counts[1][v];
+    return counts[0];
 }
 
 // The smallest value that at least num/den of the samples do not exceed.

@@ -1,0 +1,103 @@
+#include "zubserreadahead.h"
+
+void CZubSerReadAhead::Start(const CZubSer& ser, int channel, NeedsVideo needsVideo)
+{
+    Stop();
+    m_pSer = &ser;
+    m_needsVideo = std::move(needsVideo);
+    for (SFrame& slot : m_slots)
+    {
+        slot.raw.resize(static_cast<size_t>(ser.RawFrameBytes()));
+        // Shapes only change with the file: the buffers are kept from pass to pass.
+        if (slot.video.m_iWidth != ser.ImageWidth || slot.video.m_iHeight != ser.ImageHeight)
+            slot.video.Create(ser.ImageWidth, ser.ImageHeight, FRAME_COLOR_RGB24);
+        if (slot.mono.m_iWidth != ser.ImageWidth || slot.mono.m_iHeight != ser.ImageHeight)
+            slot.mono.Create(ser.ImageWidth, ser.ImageHeight, FRAME_MONO8);
+    }
+    // An unknown channel prepares nothing: every frame then takes the 24-bit way.
+    ser.PrepareReduction(m_slots[0].mono, channel, m_reduction);
+    m_iHead = 0;
+    m_nFilled = 0;
+    m_bHeld = false;
+    m_bDone = false;
+    m_bStop = false;
+    m_thread = std::thread(&CZubSerReadAhead::ReadLoop, this);
+}
+
+CZubSerReadAhead::SFrame* CZubSerReadAhead::Next()
+{
+    if (m_bHeld)
+        Release();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_thread.joinable())
+        return nullptr;
+    m_changed.wait(lock, [this] { return m_nFilled > 0 || m_bDone; });
+    if (m_nFilled == 0)
+        return nullptr;
+    m_bHeld = true;
+    return &m_slots[m_iHead];
+}
+
+void CZubSerReadAhead::Release()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bHeld)
+        return;
+    m_bHeld = false;
+    m_iHead = (m_iHead + 1) % kSlots;
+    --m_nFilled;
+    m_changed.notify_all();
+}
+
+void CZubSerReadAhead::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = true;
+        m_changed.notify_all();
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    m_bHeld = false;
+    m_nFilled = 0;
+    m_pSer = nullptr;
+}
+
+void CZubSerReadAhead::ReadLoop()
+{
+    const int frames = m_pSer->FrameCount;
+    for (int index = 0; index < frames; ++index)
+    {
+        SFrame* slot = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_nFilled < kSlots || m_bStop; });
+            if (m_bStop)
+                break;
+            slot = &m_slots[(m_iHead + m_nFilled) % kSlots];
+        }
+        if (!ReadInto(*slot, index))
+            break;  // a file cut short: the pass ends with what was read
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_nFilled;
+        m_changed.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bDone = true;
+    m_changed.notify_all();
+}
+
+bool CZubSerReadAhead::ReadInto(SFrame& frame, int index)
+{
+    if (!m_pSer->ReadRawFrame(index, frame.raw.data()))
+        return false;
+    frame.iIndex = index;
+    frame.bVideo = m_needsVideo && m_needsVideo(index + 1);
+    if (!frame.bVideo && !m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction))
+        frame.bVideo = true;  // a channel the reduction does not know: the 24-bit way decides
+    if (frame.bVideo)
+        m_pSer->ConvertRawFrame(frame.raw.data(), frame.video.m_pRGB);
+    else
+        frame.ptCenterOfMass = frame.mono.GetCenterOfMass();
+    return true;
+}

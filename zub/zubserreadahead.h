@@ -1,0 +1,72 @@
+// Reads the frames of one SER pass ahead of the UI thread: a thread of its own reads each
+// frame from the file and converts it, in file order, into a small ring, while the UI thread
+// processes the frame before. A frame that needs the 24-bit picture (saved, painted into,
+// cut into patches) is converted to it; any other goes straight to the 8-bit reduction the
+// phases measure, without the 24-bit detour, and its centre of mass is measured there too.
+//
+// The reading thread never waits on the UI thread (it sends, posts and logs nothing), so
+// Stop, which wakes and joins it, returns at once from anywhere on the UI thread.
+#pragma once
+
+#include "zubframe.h"
+#include "zubser.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CZubSerReadAhead
+{
+public:
+    struct SFrame
+    {
+        int iIndex = 0;       // 0-based frame of the file
+        bool bVideo = false;  // the 24-bit picture in `video`; else the 8-bit reduction in `mono`
+        CZubFrame video;
+        CZubFrame mono;
+        SZubPoint ptCenterOfMass;  // of `mono`, measured by the reader too
+        std::vector<uint8_t> raw;  // the frame as the file stores it
+    };
+    // Whether frame number n (1-based) must arrive as the 24-bit picture.
+    using NeedsVideo = std::function<bool(int frameNumber)>;
+
+    static constexpr size_t kSlots = 4;
+
+    CZubSerReadAhead() = default;
+    ~CZubSerReadAhead() { Stop(); }
+    CZubSerReadAhead(const CZubSerReadAhead&) = delete;
+    CZubSerReadAhead& operator=(const CZubSerReadAhead&) = delete;
+
+    // Starts reading the open `ser` from its first frame, reducing with `channel`; a pass
+    // still reading is stopped first. `ser` must stay open until Stop.
+    void Start(const CZubSer& ser, int channel, NeedsVideo needsVideo);
+    // The next frame in file order, waiting for it; null at the end of the file, after a
+    // failed read, and when no pass reads. The frame stays valid until Release (or the next
+    // Next) and may be changed by the caller: the reader overwrites all of it.
+    SFrame* Next();
+    // Hands the frame Next gave back to the reader.
+    void Release();
+    // Stops the reading thread and waits for it; the frames not taken are dropped.
+    void Stop();
+
+private:
+    void ReadLoop();
+    bool ReadInto(SFrame& frame, int index);
+
+    const CZubSer* m_pSer = nullptr;
+    CZubSer::SReduction m_reduction;
+    NeedsVideo m_needsVideo;
+    std::array<SFrame, kSlots> m_slots;
+    size_t m_iHead = 0;    // the next slot to hand out
+    size_t m_nFilled = 0;  // slots read and not yet released
+    bool m_bHeld = false;  // the head slot is with the caller
+    bool m_bDone = false;  // the reader has put its last frame
+    bool m_bStop = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread;
+};
