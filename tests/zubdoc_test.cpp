@@ -514,6 +514,26 @@ TEST_F(ZubDocRunTest, RecordsFollowThePlanetAndTheFlash)
     EXPECT_EQ(run.m_view.m_sizePlanet, doc.Record(30)->m_sizePlanet);
 }
 
+// Patches that cannot be kept are reported, and a candidate without them still stands.
+TEST_F(ZubDocRunTest, CandidateDataThatCannotBeKeptIsReported)
+{
+    SZubSynthOptions o = SmallVideo();
+    o.discBrightness = 120.0;
+    o.flash = {24, 3, 8.0, -4.0, 120.0, 1.2};
+    run.m_doc.m_nPatchMemoryBytes = 0;  // every patch to the temporary file...
+    const std::string path = CZubTestRun::Synth("nofile.ser", o);
+    {
+        CZubScopedEnv tmp("TMPDIR", "/nonexistent-zub-folder");  // ...which cannot be made
+        ASSERT_TRUE(run.Open(path));
+    }
+    ASSERT_EQ(run.m_doc.CandidateCount(), 1);
+    const std::string error = run.m_doc.m_pCandidates->StorageError();
+    EXPECT_NE(error.find("/nonexistent-zub-folder"), std::string::npos) << error;
+    EXPECT_TRUE(run.HasLine("Could not keep the candidates' data: " + error));
+    EXPECT_EQ(run.m_doc.m_pCandidates->GetPatch(0, 23), nullptr);
+    EXPECT_TRUE(run.HasLine("End fase: RESULTS."));
+}
+
 TEST_F(ZubDocRunTest, SilentModeSendsCountersInsteadOfFrames)
 {
     const std::string path = CZubTestRun::Synth("silent.ser", SmallVideo());

@@ -264,8 +264,11 @@ void ExpectSameCandidates(const CZubDoc& a, const CZubDoc& b)
         EXPECT_EQ(c.m_iAlgorithm, d.m_iAlgorithm);
         ASSERT_EQ(c.m_iFrames, d.m_iFrames);
         EXPECT_TRUE(std::equal(c.m_piPhotometry.get(), c.m_piPhotometry.get() + c.m_iFrames, d.m_piPhotometry.get()));
-        EXPECT_TRUE(std::equal(c.m_ppPatch.get(), c.m_ppPatch.get() + size_t(c.m_iFrames) * CZubImpact::kPatchBytes,
-                               d.m_ppPatch.get()));
+        for (int k = 0; k < c.m_iFrames; ++k)
+        {
+            ASSERT_TRUE(c.GetPatch(k) && d.GetPatch(k)) << k;
+            ASSERT_TRUE(std::equal(c.GetPatch(k), c.GetPatch(k) + CZubImpact::kPatchBytes, d.GetPatch(k))) << k;
+        }
     }
 }
 

@@ -108,3 +108,21 @@ void CWatchdog::Watch()
         }
     }
 }
+
+CZubScopedEnv::CZubScopedEnv(const char* name, const char* value) : m_name(name)
+{
+    if (const char* old = std::getenv(name))
+    {
+        m_old = old;
+        m_bHad = true;
+    }
+    setenv(name, value, 1);
+}
+
+CZubScopedEnv::~CZubScopedEnv()
+{
+    if (m_bHad)
+        setenv(m_name.c_str(), m_old.c_str(), 1);
+    else
+        unsetenv(m_name.c_str());
+}

@@ -20,6 +20,21 @@ void ZubWriteText(const std::string& path, const std::string& text);
 // Parameters at their first-start defaults, log lines captured, no log file.
 void ZubResetApp();
 
+// Sets an environment variable for the scope, then puts back what was there.
+class CZubScopedEnv
+{
+public:
+    CZubScopedEnv(const char* name, const char* value);
+    ~CZubScopedEnv();
+    CZubScopedEnv(const CZubScopedEnv&) = delete;
+    CZubScopedEnv& operator=(const CZubScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::string m_old;
+    bool m_bHad = false;
+};
+
 // Ends the process with a message when a test stops making progress: a deadlock would
 // otherwise hang until the test driver's time-out, without saying where.
 class CWatchdog

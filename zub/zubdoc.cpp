@@ -91,6 +91,7 @@ void CZubDoc::NewProcess()
         return;
     }
     m_pCandidates = std::make_unique<CZubCandidateList>();
+    m_pCandidates->m_nPatchMemoryBytes = m_nPatchMemoryBytes;
     m_pZub->NewRun();
     StartFirstPass();
 }

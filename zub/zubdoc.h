@@ -140,6 +140,8 @@ public:
     bool m_bMaskReady = false;
     std::atomic<bool> m_bRunning{false};
     std::atomic<int> m_nRunId{0};  // counts the runs started; carried by the end messages
+    // Memory the candidates' patches may take before the rest goes to a temporary file.
+    size_t m_nPatchMemoryBytes = CZubPatchStore::kDefaultMemoryBytes;
 
 private:
     // NewProcess steps.
