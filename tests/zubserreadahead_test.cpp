@@ -1,5 +1,5 @@
-// The SER read-ahead: frames in file order, each as the 24-bit picture or the straight
-// reduction it was asked for, and a stop at any moment.
+// The SER read-ahead: frames in file order, each as the 24-bit picture (or rows of it) or
+// the straight reduction it was asked for, and a stop at any moment.
 #include "zubserreadahead.h"
 #include "zubsynth.h"
 #include "zubtest.h"
@@ -28,7 +28,7 @@ TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
     CZubSer ser;
     ASSERT_TRUE(ser.Open(SynthSer("order.ser", 10)));
     CZubSerReadAhead readAhead;
-    readAhead.Start(ser, 2, [](int n) { return n % 3 == 0; });
+    readAhead.Start(ser, 2, [](int n) { return CZubSerReadAhead::SNeed{n % 3 == 0, 10, 30}; });
     CZubSer reference;
     ASSERT_TRUE(reference.Open("order.ser"));
     CZubFrame video, green;
@@ -46,7 +46,10 @@ TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
         EXPECT_EQ(frame->bVideo, (index + 1) % 3 == 0);
         if (frame->bVideo)
         {
-            EXPECT_EQ(std::memcmp(frame->video.m_pRGB, video.m_pRGB, video.GetBufferSize()), 0);
+            EXPECT_EQ(frame->iFirstRow, 10);
+            EXPECT_EQ(frame->iEndRow, 30);
+            EXPECT_EQ(std::memcmp(frame->video.GetRowRGB(10), video.GetRowRGB(10), 20 * video.GetStride()), 0)
+                << "the rows asked for";
         }
         else
         {
@@ -77,7 +80,7 @@ TEST(ZubSerReadAhead, StopsAndRestartsAtAnyMoment)
     for (int i = 0; i < 300; ++i)
     {
         watchdog.Progress("iteration " + std::to_string(i));
-        readAhead.Start(ser, 0, [&](int n) { return n % 5 == 0; });
+        readAhead.Start(ser, 0, [&](int n) { return CZubSerReadAhead::SNeed{n % 5 == 0, n % 7, 64 - n % 3}; });
         const int taken = static_cast<int>(random() % 45);
         for (int k = 0; k < taken; ++k)
         {

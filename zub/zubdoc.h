@@ -167,8 +167,10 @@ private:
 
     // The frame's work once it is in m_frameVideo or m_frameMono: simulation and phase.
     int HandleFrame(int n);
-    // Which frames of this pass the SER reader must deliver as 24-bit pictures.
-    CZubSerReadAhead::NeedsVideo SerFramesNeedingVideo() const;
+    // How the SER reader must deliver each frame of this pass.
+    CZubSerReadAhead::Plan SerFramePlan() const;
+    // For each frame of the results pass, the rows of the picture its patches are cut from.
+    std::vector<CZubSerReadAhead::SNeed> ResultsRows() const;
     // Ends reading the SER file of a pass.
     void CloseSerPass();
     // m_frameVideo reduced with the run's channel into m_frameMono, unless the source
@@ -199,7 +201,7 @@ private:
     std::unique_ptr<IZubMediaSource> m_pMedia;
     bool m_bSerPassOpen = false;  // a SER pass is reading and was not stopped
     CZubSerReadAhead m_readAhead; // reads m_pSer ahead of the SER pass loop
-    CZubSerReadAhead::NeedsVideo m_serNeedsVideo;  // of the current SER pass
+    CZubSerReadAhead::Plan m_serPlan;  // of the current SER pass
     bool m_bMonoCurrent = false;  // m_frameMono holds the current frame, reduced with m_nChannel
     bool m_bMonoCmKnown = false;  // and the reader measured its centre of mass already:
     SZubPoint m_ptMonoCm;         // this one

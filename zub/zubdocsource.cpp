@@ -6,7 +6,10 @@
 #include "zubapp.h"
 #include "zubview.h"
 
+#include <algorithm>
+#include <memory>
 #include <utility>
+#include <vector>
 
 using namespace zubdoc;
 
@@ -27,8 +30,8 @@ void CZubDoc::StartSource()
         return;
     }
     m_bSerPassOpen = true;
-    m_serNeedsVideo = SerFramesNeedingVideo();
-    m_readAhead.Start(*m_pSer, m_nChannel, m_serNeedsVideo);
+    m_serPlan = SerFramePlan();
+    m_readAhead.Start(*m_pSer, m_nChannel, m_serPlan);
     Log().Log("Start processing SER file.");
     if (m_pView)
         m_pView->SetTimer(CZubView::kSerStartTimer, m_pView->m_nSerStartDelayMs);
@@ -52,20 +55,58 @@ void CZubDoc::CloseSerPass()
     m_bSerPassOpen = false;
 }
 
-CZubSerReadAhead::NeedsVideo CZubDoc::SerFramesNeedingVideo() const
+CZubSerReadAhead::Plan CZubDoc::SerFramePlan() const
 {
+    using SNeed = CZubSerReadAhead::SNeed;
     const SZubParams& p = Params();
     const int phase = m_nPhase;
     const int saved = p.SaveIntermediateFrames ? p.SaveAllFrameNumber : 0;
     const bool bSimulated = p.Simulation && (phase == PHASE_IMPACT || phase == PHASE_RESULTS);
     const int64_t firstSimulated = p.FrameInitial;
     const int64_t endSimulated = firstSimulated + p.FrameDuration;
-    // The results pass cuts 24-bit patches; the others need the picture only for the frame
-    // saved as "frame-avi.bmp" and for the frames the simulation paints into.
-    return [=](int n) {
-        return phase == PHASE_RESULTS || (saved != 0 && n == saved) ||
-               (bSimulated && firstSimulated <= n && n < endSimulated);
+    const SNeed whole{true, 0, m_bih.biHeight};
+    // The picture whole for the frame saved as "frame-avi.bmp" and for the frames the
+    // simulation paints into; the other frames reduced, or in the results pass the rows of
+    // the candidates' patches.
+    auto special = [=](int n) {
+        return (saved != 0 && n == saved) || (bSimulated && firstSimulated <= n && n < endSimulated);
     };
+    if (phase != PHASE_RESULTS)
+        return [=](int n) { return special(n) ? whole : SNeed{}; };
+    auto rows = std::make_shared<const std::vector<SNeed>>(ResultsRows());
+    return [=](int n) { return special(n) || n < 1 || n > static_cast<int>(rows->size()) ? whole : (*rows)[n - 1]; };
+}
+
+std::vector<CZubSerReadAhead::SNeed> CZubDoc::ResultsRows() const
+{
+    const int height = m_bih.biHeight;
+    std::vector<CZubSerReadAhead::SNeed> rows(m_pFrameData.size(), {true, 0, 0});
+    const int half = CZubImpact::kPatchSide / 2;
+    for (size_t i = 0; i < rows.size(); ++i)
+    {
+        const int n = static_cast<int>(i) + 1;
+        CZubSerReadAhead::SNeed& need = rows[i];
+        for (int slot = 0; slot < CandidateCount(); ++slot)
+        {
+            const CZubImpact& impact = m_pCandidates->m_aImpacts[static_cast<size_t>(slot)];
+            if (impact.m_iFrame == n)
+            {
+                need = {true, 0, height};  // its frame of detection is kept whole
+                break;
+            }
+            if (!impact.HasArrays())
+                continue;
+            // The rows CollectPatch copies: from cy - 16 up to cy + 16, within the frame.
+            const int cy = m_pFrameData[i].m_ptCM.y + impact.m_ptRel.y;
+            const int first = std::max(cy - half, 0);
+            const int end = std::min(cy + half, height - 1);
+            if (end <= first)
+                continue;
+            need.iFirstRow = need.iEndRow > need.iFirstRow ? std::min(need.iFirstRow, first) : first;
+            need.iEndRow = std::max(need.iEndRow, end);
+        }
+    }
+    return rows;
 }
 
 void CZubDoc::ProcessSerFile()
@@ -111,9 +152,8 @@ int CZubDoc::OnSerFrame(CZubSerReadAhead::SFrame& frame)
         EndCurrentPhase();
         return 0;
     }
-    // Frame numbers follow the file's frames unless a frame was slipped in: the picture is
-    // then made here from the frame as stored.
-    const bool bVideo = frame.bVideo || (m_serNeedsVideo && m_serNeedsVideo(n));
+    const CZubSerReadAhead::SNeed need = m_serPlan ? m_serPlan(n) : CZubSerReadAhead::SNeed{};
+    const bool bVideo = frame.bVideo || need.bVideo;
     CZubFrame& mine = bVideo ? m_frameVideo : m_frameMono;
     CZubFrame& delivered = bVideo ? frame.video : frame.mono;
     if (delivered.m_iWidth != mine.m_iWidth || delivered.m_iHeight != mine.m_iHeight ||
@@ -122,8 +162,15 @@ int CZubDoc::OnSerFrame(CZubSerReadAhead::SFrame& frame)
         Log().Log("Frame: %i unexpected size. Skipped.", n);
         return 0;
     }
-    if (bVideo && !frame.bVideo)
-        m_pSer->ConvertRawFrame(frame.raw.data(), delivered.m_pRGB);
+    // Frame numbers follow the file's frames unless a frame was slipped in: what the plan
+    // wants is then read here.
+    const CZubSerReadAhead::SNeed got{frame.bVideo, frame.iFirstRow, frame.iEndRow};
+    if (need.bVideo && !got.Covers(need))
+    {
+        if (!m_pSer->ReadRawRows(frame.iIndex, need.iFirstRow, need.iEndRow, frame.raw.data()))
+            return 0;
+        m_pSer->ConvertRawRows(frame.raw.data(), need.iFirstRow, need.iEndRow, delivered.m_pRGB);
+    }
     std::swap(mine, delivered);
     m_bMonoCurrent = m_bMonoCmKnown = !bVideo;
     m_ptMonoCm = frame.ptCenterOfMass;

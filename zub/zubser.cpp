@@ -423,15 +423,20 @@ bool CZubSer::ReadAndConvert(int index)
     return true;
 }
 
-bool CZubSer::ReadRawFrame(int index, uint8_t* raw) const
+bool CZubSer::ReadRawRows(int index, int first, int end, uint8_t* raw) const
 {
-    return index >= 0 && index < FrameCount && m_file.ReadAt(raw, static_cast<size_t>(m_iFrameBytes), FrameOffset(index));
+    first = std::max(first, 0);
+    end = std::min(end, ImageHeight);
+    if (index < 0 || index >= FrameCount)
+        return false;
+    return first >= end || m_file.ReadAt(raw + first * m_iRowBytes, static_cast<size_t>((end - first) * m_iRowBytes),
+                                         FrameOffset(index) + first * m_iRowBytes);
 }
 
-void CZubSer::ConvertRawFrame(const uint8_t* raw, uint8_t* bgr) const
+void CZubSer::ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const
 {
     const int64_t stride = ZubStride24(ImageWidth);
-    for (int32_t row = 0; row < ImageHeight; ++row)
+    for (int32_t row = std::max(first, 0); row < std::min(end, ImageHeight); ++row)
         m_convertRow(raw + row * m_iRowBytes, bgr + row * stride, ImageWidth, m_iShift);
 }
 

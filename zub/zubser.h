@@ -56,9 +56,13 @@ public:
     int64_t RawFrameBytes() const { return m_iFrameBytes; }
     // Frame `index` as the file stores it into `raw` (RawFrameBytes() bytes); false outside
     // the frames or on a failed read.
-    bool ReadRawFrame(int index, uint8_t* raw) const;
+    bool ReadRawFrame(int index, uint8_t* raw) const { return ReadRawRows(index, 0, ImageHeight, raw); }
+    // Only rows first .. end - 1 of it, each at its place in `raw`.
+    bool ReadRawRows(int index, int first, int end, uint8_t* raw) const;
     // A raw frame as 24-bit rows laid out as m_bih says (the padding is not written).
-    void ConvertRawFrame(const uint8_t* raw, uint8_t* bgr) const;
+    void ConvertRawFrame(const uint8_t* raw, uint8_t* bgr) const { ConvertRawRows(raw, 0, ImageHeight, bgr); }
+    // Only rows first .. end - 1 of it.
+    void ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const;
     // The tables of ReduceRawFrame for this file's samples: the gray tables of `tables`
     // (channel 0) or the red, green or blue sample (1, 2, 3), composed with the reduction of
     // the samples to 8 bits. Made once per pass. False for another channel.

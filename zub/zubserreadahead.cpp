@@ -1,10 +1,10 @@
 #include "zubserreadahead.h"
 
-void CZubSerReadAhead::Start(const CZubSer& ser, int channel, NeedsVideo needsVideo)
+void CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan)
 {
     Stop();
     m_pSer = &ser;
-    m_needsVideo = std::move(needsVideo);
+    m_plan = std::move(plan);
     for (SFrame& slot : m_slots)
     {
         slot.raw.resize(static_cast<size_t>(ser.RawFrameBytes()));
@@ -89,15 +89,20 @@ void CZubSerReadAhead::ReadLoop()
 
 bool CZubSerReadAhead::ReadInto(SFrame& frame, int index)
 {
-    if (!m_pSer->ReadRawFrame(index, frame.raw.data()))
+    SNeed need = m_plan ? m_plan(index + 1) : SNeed{};
+    if (!need.bVideo && m_reduction.iChannel < 0)
+        need = {true, 0, m_pSer->ImageHeight};  // a channel the reduction does not know: the 24-bit way decides
+    if (!need.bVideo)
+        need = {false, 0, m_pSer->ImageHeight};
+    if (!m_pSer->ReadRawRows(index, need.iFirstRow, need.iEndRow, frame.raw.data()))
         return false;
     frame.iIndex = index;
-    frame.bVideo = m_needsVideo && m_needsVideo(index + 1);
-    if (!frame.bVideo && !m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction))
-        frame.bVideo = true;  // a channel the reduction does not know: the 24-bit way decides
+    frame.bVideo = need.bVideo;
+    frame.iFirstRow = need.iFirstRow;
+    frame.iEndRow = need.iEndRow;
     if (frame.bVideo)
-        m_pSer->ConvertRawFrame(frame.raw.data(), frame.video.m_pRGB);
-    else
+        m_pSer->ConvertRawRows(frame.raw.data(), need.iFirstRow, need.iEndRow, frame.video.m_pRGB);
+    else if (m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction))
         frame.ptCenterOfMass = frame.mono.GetCenterOfMass();
     return true;
 }

@@ -1,8 +1,9 @@
 // Reads the frames of one SER pass ahead of the UI thread: a thread of its own reads each
 // frame from the file and converts it, in file order, into a small ring, while the UI thread
 // processes the frame before. A frame that needs the 24-bit picture (saved, painted into,
-// cut into patches) is converted to it; any other goes straight to the 8-bit reduction the
-// phases measure, without the 24-bit detour, and its centre of mass is measured there too.
+// cut into patches) is converted to it, or to the rows of it that are needed; any other
+// goes straight to the 8-bit reduction the phases measure, without the 24-bit detour, and
+// its centre of mass is measured there too.
 //
 // The reading thread never waits on the UI thread (it sends, posts and logs nothing), so
 // Stop, which wakes and joins it, returns at once from anywhere on the UI thread.
@@ -22,17 +23,31 @@
 class CZubSerReadAhead
 {
 public:
+    // What a frame must come as: the 8-bit reduction, or rows iFirstRow .. iEndRow - 1 of the
+    // 24-bit picture (the other rows of `video` then hold nothing of this frame).
+    struct SNeed
+    {
+        bool bVideo = false;
+        int iFirstRow = 0;
+        int iEndRow = 0;
+        bool Covers(const SNeed& other) const
+        {
+            return bVideo && other.bVideo && iFirstRow <= other.iFirstRow && iEndRow >= other.iEndRow;
+        }
+    };
     struct SFrame
     {
         int iIndex = 0;       // 0-based frame of the file
         bool bVideo = false;  // the 24-bit picture in `video`; else the 8-bit reduction in `mono`
+        int iFirstRow = 0;    // the rows of `video` read and converted
+        int iEndRow = 0;
         CZubFrame video;
         CZubFrame mono;
         SZubPoint ptCenterOfMass;  // of `mono`, measured by the reader too
         std::vector<uint8_t> raw;  // the frame as the file stores it
     };
-    // Whether frame number n (1-based) must arrive as the 24-bit picture.
-    using NeedsVideo = std::function<bool(int frameNumber)>;
+    // What frame number n (1-based) must come as.
+    using Plan = std::function<SNeed(int frameNumber)>;
 
     static constexpr size_t kSlots = 4;
 
@@ -41,9 +56,10 @@ public:
     CZubSerReadAhead(const CZubSerReadAhead&) = delete;
     CZubSerReadAhead& operator=(const CZubSerReadAhead&) = delete;
 
-    // Starts reading the open `ser` from its first frame, reducing with `channel`; a pass
-    // still reading is stopped first. `ser` must stay open until Stop.
-    void Start(const CZubSer& ser, int channel, NeedsVideo needsVideo);
+    // Starts reading the open `ser` from its first frame, reducing with `channel`, each frame
+    // as `plan` says (none: the reduction); a pass still reading is stopped first. `ser` must
+    // stay open until Stop.
+    void Start(const CZubSer& ser, int channel, Plan plan);
     // The next frame in file order, waiting for it; null at the end of the file, after a
     // failed read, and when no pass reads. The frame stays valid until Release (or the next
     // Next) and may be changed by the caller: the reader overwrites all of it.
@@ -59,7 +75,7 @@ private:
 
     const CZubSer* m_pSer = nullptr;
     CZubSer::SReduction m_reduction;
-    NeedsVideo m_needsVideo;
+    Plan m_plan;
     std::array<SFrame, kSlots> m_slots;
     size_t m_iHead = 0;    // the next slot to hand out
     size_t m_nFilled = 0;  // slots read and not yet released

@@ -583,11 +583,16 @@ std::string JsonCandidates(const CZubDoc& doc)
         c.Add("number", i + 1).Add("frame", impact.m_iFrame).Add("x", at.x).Add("y", at.y);
         c.Add("algorithm", ZubAlgorithmText(impact.m_iAlgorithm)).Add("increase", DetectionIncrease(doc, impact));
         std::string utc = CandidateUtc(doc, impact);
-        if (utc.empty())
-            c.AddNull("utc");
+        if (utc.size() > 10)
+        {
+            utc[10] = 'T';  // ISO 8601: "YYYY-MM-DDTHH:MM:SS.mmmZ"
+            c.Add("utc", utc + 'Z');
+        }
         else
-            c.Add("utc", utc.replace(10, 1, "T") + "Z");
-        list += (i ? "," : "") + c.Text();
+            c.AddNull("utc");
+        if (i > 0)
+            list += ',';
+        list += c.Text();
     }
     return list + "]";
 }
