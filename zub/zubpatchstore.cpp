@@ -88,6 +88,7 @@ void CZubPatchStore::Clear()
     m_fd = -1;
     m_memory = {};
     m_pending = {};
+    m_written = {};
     m_iPendingFrame = m_iFirstLostFrame = -1;
     m_nFrames = m_nMemoryFrames = 0;
     m_nRecordBytes = 0;
@@ -104,7 +105,10 @@ bool CZubPatchStore::Reset(int frames, size_t recordBytes, size_t memoryBytes, s
     {
         m_memory.assign(memoryFrames * recordBytes, 0);
         if (memoryFrames < static_cast<size_t>(frames))
+        {
             m_pending.assign(recordBytes, 0);
+            m_written.assign(static_cast<size_t>(frames) - memoryFrames, false);
+        }
     }
     catch (const std::bad_alloc&)
     {
@@ -157,7 +161,10 @@ void CZubPatchStore::FlushPending()
     const int frame = m_iPendingFrame;
     m_iPendingFrame = -1;
     if (WriteAll(m_fd, m_pending.data(), m_nRecordBytes, FileOffset(frame)))
+    {
+        m_written[static_cast<size_t>(frame - m_nMemoryFrames)] = true;
         return;
+    }
     m_csError = std::string("cannot write the temporary file: ") + std::strerror(errno);
     m_iFirstLostFrame = frame;
 }
@@ -173,7 +180,9 @@ uint8_t* CZubPatchStore::Write(int frame)
     FlushPending();
     if (m_iFirstLostFrame >= 0)
         return nullptr;
-    if (!ReadAll(m_fd, m_pending.data(), m_nRecordBytes, FileOffset(frame)))
+    if (!m_written[static_cast<size_t>(frame - m_nMemoryFrames)])
+        std::fill(m_pending.begin(), m_pending.end(), uint8_t{0});
+    else if (!ReadAll(m_fd, m_pending.data(), m_nRecordBytes, FileOffset(frame)))
     {
         m_csError = std::string("cannot read the temporary file: ") + std::strerror(errno);
         m_iFirstLostFrame = frame;

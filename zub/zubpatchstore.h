@@ -55,5 +55,6 @@ private:
     std::vector<uint8_t> m_pending;    // the file frame being written
     int m_iPendingFrame = -1;
     int m_iFirstLostFrame = -1;        // frames from here on did not reach the file
+    std::vector<bool> m_written;       // by file frame: written once (else it reads as zeros)
     std::string m_csError;
 };
