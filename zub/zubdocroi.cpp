@@ -58,7 +58,6 @@ void CZubDoc::ConvertWholeFrame()
         return;
     m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
     m_bMonoCurrent = true;
-    m_bMonoCmKnown = false;
 }
 
 bool CZubDoc::CropRoi(SZubPoint cm)
@@ -69,7 +68,7 @@ bool CZubDoc::CropRoi(SZubPoint cm)
 
 SZubPoint CZubDoc::MeasureCenter(int n, bool bLog)
 {
-    SZubPoint cm = m_bMonoCmKnown ? m_ptMonoCm : m_frameMono.GetCenterOfMass();
+    SZubPoint cm = m_frameMono.GetCenterOfMass();
     if (IsOutside(cm, m_frameMono.m_iWidth, m_frameMono.m_iHeight))
     {
         cm = m_frameMono.GetCenter();

@@ -102,7 +102,7 @@ bool CZubSerReadAhead::ReadInto(SFrame& frame, int index)
     frame.iEndRow = need.iEndRow;
     if (frame.bVideo)
         m_pSer->ConvertRawRows(frame.raw.data(), need.iFirstRow, need.iEndRow, frame.video.m_pRGB);
-    else if (m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction))
-        frame.ptCenterOfMass = frame.mono.GetCenterOfMass();
+    else
+        m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction);
     return true;
 }
