@@ -31,7 +31,12 @@ CZubSerReadAhead::SFrame* CZubSerReadAhead::Next()
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_thread.joinable())
         return nullptr;
-    m_changed.wait(lock, [this] { return m_nFilled > 0 || m_bDone; });
+    if (m_nFilled == 0 && !m_bDone)
+    {
+        m_bCallerWaits = true;
+        m_changed.wait(lock, [this] { return m_nFilled > 0 || m_bDone; });
+        m_bCallerWaits = false;
+    }
     if (m_nFilled == 0)
         return nullptr;
     m_bHeld = true;
@@ -46,7 +51,10 @@ void CZubSerReadAhead::Release()
     m_bHeld = false;
     m_iHead = (m_iHead + 1) % kSlots;
     --m_nFilled;
-    m_changed.notify_all();
+    // The reader, when it waits for room, is woken once several slots are free: fewer
+    // switches between the threads than one per frame.
+    if (m_bReaderWaits && m_nFilled <= kSlots - kWakeReaderAt)
+        m_changed.notify_all();
 }
 
 void CZubSerReadAhead::Stop()
@@ -71,7 +79,12 @@ void CZubSerReadAhead::ReadLoop()
         SFrame* slot = nullptr;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_nFilled < kSlots || m_bStop; });
+            if (m_nFilled == kSlots && !m_bStop)
+            {
+                m_bReaderWaits = true;
+                m_changed.wait(lock, [this] { return m_nFilled <= kSlots - kWakeReaderAt || m_bStop; });
+                m_bReaderWaits = false;
+            }
             if (m_bStop)
                 break;
             slot = &m_slots[(m_iHead + m_nFilled) % kSlots];
@@ -80,7 +93,8 @@ void CZubSerReadAhead::ReadLoop()
             break;  // a file cut short: the pass ends with what was read
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_nFilled;
-        m_changed.notify_all();
+        if (m_bCallerWaits)
+            m_changed.notify_all();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bDone = true;

@@ -47,7 +47,8 @@ public:
     // What frame number n (1-based) must come as.
     using Plan = std::function<SNeed(int frameNumber)>;
 
-    static constexpr size_t kSlots = 4;
+    static constexpr size_t kSlots = 6;
+    static constexpr size_t kWakeReaderAt = 3;  // free slots
 
     CZubSerReadAhead() = default;
     ~CZubSerReadAhead() { Stop(); }
@@ -80,6 +81,8 @@ private:
     bool m_bHeld = false;  // the head slot is with the caller
     bool m_bDone = false;  // the reader has put its last frame
     bool m_bStop = false;
+    bool m_bCallerWaits = false;  // in Next, for the reader
+    bool m_bReaderWaits = false;  // for room in the ring
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::thread m_thread;
