@@ -634,6 +634,7 @@ int CZubDoc::AvgFrame()
         Record(n)->m_ptCM = cm;
         SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
         m_frameMean.AddToAverage(m_frameRoi);
+        m_spotDetector.AddMeanFrame(n, m_frameRoi);
         Log().LogTrace("Fase-II AVG Add frame: %i", n);
         SendToView(WM_FRAME_COUNTERS);
     }
@@ -678,6 +679,7 @@ int CZubDoc::ProcessFrame()
         m_frameRoi.ComputeHistogram();
 
     FindBrightestPixel(n, record);
+    m_spotDetector.ProcessFrame(n, m_frameRoi);
     SendToView(ZubApp().m_bSilent ? WM_FRAME_COUNTERS : WM_FRAME_SHOW);
     if (n == m_llFrames)
         EndCurrentPhase();
@@ -726,13 +728,13 @@ int CZubDoc::ResultsFrame()
         const CZubCandidate& record = *Record(n);
         m_pCandidates->CollectPatches(record, m_frameVideo);
         m_pCandidates->ComputePhotometry(n);
-        if (record.m_iKivState == ZUB_STATE_CANDIDATE || record.m_iZubState == ZUB_STATE_CANDIDATE)
-        {
-            // The detection in full-frame coordinates; the KIV position serves both states.
-            const int x = record.m_ptCM.x + record.m_ptKiv.x - record.m_sizeRoi.cx / 2;
-            const int y = record.m_ptCM.y + record.m_ptKiv.y - record.m_sizeRoi.cy / 2;
-            m_pCandidates->SetFrame(n, m_frameVideo, x, y);
-        }
+        // Each detection in full-frame coordinates, at the place its own detector found.
+        const int x0 = record.m_ptCM.x - record.m_sizeRoi.cx / 2;
+        const int y0 = record.m_ptCM.y - record.m_sizeRoi.cy / 2;
+        if (record.m_iKivState == ZUB_STATE_CANDIDATE)
+            m_pCandidates->SetFrame(n, m_frameVideo, x0 + record.m_ptKiv.x, y0 + record.m_ptKiv.y, 1);
+        if (record.m_iZubState == ZUB_STATE_CANDIDATE)
+            m_pCandidates->SetFrame(n, m_frameVideo, x0 + record.m_ptZub.x, y0 + record.m_ptZub.y, 2);
         SendToView(WM_FRAME_COUNTERS);
         Log().LogTrace("RESULTS frame: %4i", n);
         if (n != m_llFrames)
@@ -843,6 +845,7 @@ void CZubDoc::EndAvgPhase()
         if (p.SaveIntermediateFrames)
             m_frameMask.SaveMaskBmp("frame-KIV-mask.bmp");
     }
+    m_spotDetector.Prepare(m_bMaskReady ? &m_frameMask : nullptr);
     Log().LogView("End fase: Compute AVG.");
     Log().Log("----------------------");
     Log().LogView("Init fase: Find IMPACT.");
@@ -1012,6 +1015,7 @@ int CZubDoc::GetResults()
         CZubKiv kiv;
         kiv.Detect(m_pFrameData.data(), count, m_pView);
     }
+    m_spotDetector.Detect(m_pFrameData.data(), count);
     ClearDuplicates(m_pFrameData.data(), count);
     for (int i = 0; i < count; ++i)
     {

@@ -8,6 +8,7 @@
 #include "zubframe.h"
 #include "zubmedia.h"
 #include "zubser.h"
+#include "zubspotdetector.h"
 #include "zubtypes.h"
 #include "zubwnd.h"
 
@@ -138,6 +139,7 @@ public:
     bool m_bMaskReady = false;
     std::atomic<bool> m_bRunning{false};
     std::atomic<int> m_nRunId{0};  // counts the runs started; carried by the end messages
+    CZubSpotDetector m_spotDetector;  // algorithm 2, fed by the mean and impact phases
 
 private:
     // NewProcess steps.

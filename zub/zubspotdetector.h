@@ -1,0 +1,103 @@
+// Algorithm 2 ("ZUB"), the second impact detector beside KIV. KIV keeps one brightest
+// pixel per frame, which is usually a seeing residual at the limb or a belt edge; this one
+// filters every frame's difference to the mean for a seeing-sized spot, scores it against
+// the noise of that very place (learnt per pixel from the mean phase's crops and kept up to
+// date during the impact pass) and keeps the best few local maxima of every frame. After
+// the pass, a spot that recurs at one place over consecutive frames is a detection, unless
+// that place is lit in most frames around it (a moon, a shadow, a fixed artefact).
+#pragma once
+
+#include "zubtypes.h"
+
+#include <cstdint>
+#include <vector>
+
+class CZubCandidate;
+class CZubFrame;
+
+// One local maximum of a frame's normalised response.
+struct SZubSpot
+{
+    int32_t iFrame = 0;
+    int16_t x = 0;  // ROI coordinates
+    int16_t y = 0;
+    float fScore = 0.0f;     // filtered difference over its noise, in sigma
+    float fIncrease = 0.0f;  // brightness increase of a seeing-sized spot, gray levels
+};
+
+class CZubSpotDetector
+{
+public:
+    static constexpr int kMaxSpotsPerFrame = 8;
+    static constexpr int kTrackRadius = 3;  // pixels a spot may move between frames
+
+    CZubSpotDetector();
+    ~CZubSpotDetector();
+    CZubSpotDetector(const CZubSpotDetector&) = delete;
+    CZubSpotDetector& operator=(const CZubSpotDetector&) = delete;
+
+    // Mean phase: the ROI crop of its n-th frame (8-bit); n = 1 starts a new run.
+    void AddMeanFrame(int n, const CZubFrame& roi);
+    // End of the mean phase: the mean and the noise of the filtered crops. The search keeps
+    // to the mask's pixels (the whole ROI when mask is null).
+    void Prepare(const CZubFrame* mask);
+    // Impact phase: scores frame n's crop, keeps its best spots, updates the detection image.
+    void ProcessFrame(int n, const CZubFrame& roi);
+    // After the impact pass: marks the peak frame of every confirmed spot in records 1 to
+    // nRecords (m_iZubState, m_ptZub, m_iZubValue); a flash KIV already marked nearby is
+    // marked cleared instead, so that it is listed once. Returns the new candidates.
+    int Detect(CZubCandidate* records, int nRecords);
+
+    bool IsReady() const { return m_bReady; }
+    // The detection image: for every ROI pixel the largest normalised difference of the run
+    // (sigma), 0 outside the search. Empty before the first impact frame.
+    int ImageWidth() const { return m_iRoiWidth; }
+    int ImageHeight() const { return m_iRoiHeight; }
+    const std::vector<float>& DetectionImage() const { return m_detection; }
+    // Every spot kept in this run, in frame order.
+    const std::vector<SZubSpot>& Spots() const { return m_spots; }
+
+private:
+    struct SRect
+    {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        int Width() const { return x1 - x0; }
+        int Height() const { return y1 - y0; }
+    };
+    struct STrack;
+
+    void FilterRect(const CZubFrame& roi, const SRect& rect, float* out);
+    void ScoreFrame(int n);
+    void UpdateNoise(int n);
+    void KeepBestSpots(int n);
+    void BuildTracks(std::vector<STrack>& tracks) const;
+    // Share of the frames around the track in which its place holds a spot.
+    double LitShare(const STrack& track, int nRecords) const;
+    bool Mark(const STrack& track, CZubCandidate* records, int nRecords) const;
+    void LogFrameSpot(int n) const;
+
+    bool m_bReady = false;
+    int m_iRoiWidth = 0;
+    int m_iRoiHeight = 0;
+    SRect m_interior;  // where the whole filter fits into the ROI
+    SRect m_search;    // the mask's bounding box inside the interior
+
+    // Mean phase: sums of the filtered crops over the interior.
+    int m_nMeanFrames = 0;
+    std::vector<double> m_sum;
+    std::vector<double> m_sumSquares;
+
+    // Impact phase, over the search rectangle.
+    std::vector<float> m_meanResponse;
+    std::vector<float> m_variance;
+    std::vector<float> m_invSigma;
+    std::vector<uint8_t> m_inMask;
+    std::vector<float> m_response;  // this frame's filtered crop, then its difference
+    std::vector<float> m_score;     // this frame's normalised difference
+    std::vector<float> m_rows;      // scratch of the separable filter
+    std::vector<float> m_boxRows;
+    std::vector<float> m_boxColumn;
+    std::vector<float> m_detection;  // ROI sized
+    std::vector<SZubSpot> m_spots;
+    float m_fUnitResponse = 1.0f;   // response to a seeing-sized spot of 1 gray level
+};
