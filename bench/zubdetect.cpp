@@ -206,7 +206,8 @@ struct SVideo
     SSer ser;
     std::vector<double> cx, cy;  // the planet's centre per frame (index = frame - 1)
     SRun clean;
-    double sigma = 0.0;          // frame-to-mean noise over the disc
+    double sigma = 0.0;          // frame-to-mean noise over the searched disc
+    double sigmaDisc = 0.0;      // and up to the limb
     std::vector<double> limbDistance;  // the searched disc's extent by direction
 
     SZubPoint Place(int place, double angle) const
@@ -259,15 +260,19 @@ std::string TempDir()
 }
 
 // Frame-to-mean noise: the standard deviation over the disc of each frame's crop minus the
-// mean frame, averaged over the video.
-double MeasureSigma(const std::string& path, const SRun& run)
+// mean frame, averaged over the video. bWholeDisc: the disc up to its limb, else the
+// searched part (the mask).
+double MeasureSigma(const std::string& path, const SRun& run, bool bWholeDisc)
 {
     CZubFrame mean;
     mean.Create(run.roi.cx, run.roi.cy, FRAME_MONO16);
     std::copy(run.mean.begin(), run.mean.end(), mean.m_pBits16);
     CZubFrame disc;
     disc.Create(run.roi.cx, run.roi.cy, FRAME_MONO8);
-    mean.MakeMask(disc);
+    if (bWholeDisc)
+        mean.MakeMask(disc);
+    else
+        std::copy(run.mask.begin(), run.mask.end(), disc.m_pBits);
     CZubSer ser;
     if (!ser.Open(path))
         return 0.0;
@@ -349,7 +354,8 @@ bool PrepareVideo(CHarness& harness, SVideo& v, const std::string& path, const S
             v.cy[n - 1] = v.clean.records[n - 1].m_ptCM.y;
         }
     }
-    v.sigma = MeasureSigma(path, v.clean);
+    v.sigma = MeasureSigma(path, v.clean, false);
+    v.sigmaDisc = MeasureSigma(path, v.clean, true);
     return true;
 }
 
@@ -590,9 +596,10 @@ bool WriteSynth(const SZubSynthOptions& o, const std::string& path)
 
 void PrintVideo(const SVideo& v, const char* extra)
 {
-    std::printf("\n== %s: %d x %d, %d-bit %s, %d frames, ROI %d x %d, noise sigma %.2f gray levels%s\n", v.name.c_str(),
-                v.ser.width, v.ser.height, v.ser.depth, v.ser.planes == 3 ? "RGB" : "mono", v.ser.frames, v.clean.roi.cx,
-                v.clean.roi.cy, v.sigma, extra);
+    std::printf("\n== %s: %d x %d, %d-bit %s, %d frames, ROI %d x %d, noise sigma %.2f gray levels (%.2f up to the "
+                "limb)%s\n",
+                v.name.c_str(), v.ser.width, v.ser.height, v.ser.depth, v.ser.planes == 3 ? "RGB" : "mono", v.ser.frames,
+                v.clean.roi.cx, v.clean.roi.cy, v.sigma, v.sigmaDisc, extra);
 }
 
 double Seconds(Clock::time_point since)

@@ -79,6 +79,53 @@ bool Enabled()
     return ZubApp().m_params.ZubDetection;
 }
 
+// The inverse of a small symmetric matrix, by Gauss-Jordan elimination; a direction the
+// data does not determine (a flat mean frame has no derivatives) gets no weight.
+template <size_t N>
+std::array<std::array<double, N>, N> Invert(std::array<std::array<double, N>, N> a)
+{
+    std::array<std::array<double, N>, N> inv{};
+    double scale = 0.0;
+    for (size_t k = 0; k < N; ++k)
+    {
+        inv[k][k] = 1.0;
+        scale = std::max(scale, a[k][k]);
+    }
+    std::array<bool, N> used{};
+    for (size_t k = 0; k < N; ++k)
+    {
+        if (a[k][k] <= scale * 1e-9)
+        {
+            for (size_t j = 0; j < N; ++j)
+                a[k][j] = a[j][k] = inv[k][j] = inv[j][k] = 0.0;
+            continue;
+        }
+        used[k] = true;
+        const double pivot = a[k][k];
+        for (size_t j = 0; j < N; ++j)
+        {
+            a[k][j] /= pivot;
+            inv[k][j] /= pivot;
+        }
+        for (size_t i = 0; i < N; ++i)
+        {
+            if (i == k)
+                continue;
+            const double f = a[i][k];
+            for (size_t j = 0; j < N; ++j)
+            {
+                a[i][j] -= f * a[k][j];
+                inv[i][j] -= f * inv[k][j];
+            }
+        }
+    }
+    for (size_t k = 0; k < N; ++k)
+        if (!used[k])
+            for (size_t j = 0; j < N; ++j)
+                inv[k][j] = inv[j][k] = 0.0;
+    return inv;
+}
+
 // Square of half-side r, strict bounds: the closeness of the duplicate rejection.
 bool IsNear(SZubPoint a, SZubPoint b, int r)
 {
@@ -122,7 +169,8 @@ CZubSpotDetector::~CZubSpotDetector() = default;
 
 // ---- Filtering ---------------------------------------------------------------------------
 
-void CZubSpotDetector::FilterRect(const CZubFrame& roi, const SRect& rect, float* out)
+template <class FRow>
+void CZubSpotDetector::FilterRect(FRow&& row, const SRect& rect, float* out)
 {
     const int w = rect.Width();
     const int h = rect.Height();
@@ -131,7 +179,7 @@ void CZubSpotDetector::FilterRect(const CZubFrame& roi, const SRect& rect, float
     float* box = m_boxRows.data();
     for (int r = 0; r < rows; ++r, gauss += w, box += w)
     {
-        const uint8_t* in = roi.GetRow(rect.y0 - kBorder + r) + rect.x0;
+        const auto* in = row(rect.y0 - kBorder + r) + rect.x0;
         for (int x = 0; x < w; ++x)
         {
             float s = 0.0f;
@@ -139,18 +187,18 @@ void CZubSpotDetector::FilterRect(const CZubFrame& roi, const SRect& rect, float
                 s += kTaps.w[k + kGaussRadius] * in[x + k];
             gauss[x] = s;
         }
-        int sum = 0;
+        float sum = 0.0f;
         for (int k = -kBoxRadius; k <= kBoxRadius; ++k)
             sum += in[k];
-        box[0] = static_cast<float>(sum);
+        box[0] = sum;
         for (int x = 1; x < w; ++x)
         {
             sum += in[x + kBoxRadius] - in[x - kBoxRadius - 1];
-            box[x] = static_cast<float>(sum);
+            box[x] = sum;
         }
     }
 
-    // Vertical: the Gaussian taps, and a running sum of the box rows (exact in float).
+    // Vertical: the Gaussian taps, and a running sum of the box rows.
     float* column = m_boxColumn.data();
     std::fill_n(column, w, 0.0f);
     for (int r = 0; r < 2 * kBoxRadius; ++r)
@@ -180,134 +228,219 @@ void CZubSpotDetector::FilterRect(const CZubFrame& roi, const SRect& rect, float
 
 // ---- Mean phase ----------------------------------------------------------------------------
 
+void CZubSpotDetector::StartRun(const CZubFrame& roi)
+{
+    m_bReady = false;
+    m_nMeanFrames = 0;
+    m_nStored = 0;
+    m_spots.clear();
+    m_detection.clear();
+    m_stored.clear();
+    m_iRoiWidth = roi.m_iWidth;
+    m_iRoiHeight = roi.m_iHeight;
+    m_interior = {kBorder, kBorder, std::max(kBorder, m_iRoiWidth - kBorder), std::max(kBorder, m_iRoiHeight - kBorder)};
+    m_sum.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0);
+    m_rows.resize(static_cast<size_t>(m_interior.Width()) * (m_interior.Height() + 2 * kBorder));
+    m_boxRows.resize(m_rows.size());
+    m_boxColumn.resize(static_cast<size_t>(m_interior.Width()));
+}
+
 void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi)
 {
     if (!Enabled() || roi.m_iBits != FRAME_MONO8 || !roi.HasBuffer())
         return;
-    if (n == 1 || roi.m_iWidth != m_iRoiWidth || roi.m_iHeight != m_iRoiHeight)
+    const size_t pixels = static_cast<size_t>(roi.m_iWidth) * roi.m_iHeight;
+    try
     {
-        m_bReady = false;
+        if (n == 1 || roi.m_iWidth != m_iRoiWidth || roi.m_iHeight != m_iRoiHeight)
+            StartRun(roi);
+        if (m_nStored < kMaxStoredFrames)
+        {
+            m_stored.insert(m_stored.end(), roi.m_pBits, roi.m_pBits + pixels);
+            ++m_nStored;
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_iRoiWidth = m_iRoiHeight = 0;
         m_nMeanFrames = 0;
-        m_spots.clear();
-        m_detection.clear();
-        m_iRoiWidth = roi.m_iWidth;
-        m_iRoiHeight = roi.m_iHeight;
-        m_interior = {kBorder, kBorder, std::max(kBorder, m_iRoiWidth - kBorder),
-                      std::max(kBorder, m_iRoiHeight - kBorder)};
-        const size_t pixels = static_cast<size_t>(m_interior.Width()) * m_interior.Height();
-        try
-        {
-            m_sum.assign(pixels, 0.0);
-            m_sumSquares.assign(pixels, 0.0);
-            m_response.resize(pixels);
-            m_rows.resize(static_cast<size_t>(m_interior.Width()) * (m_interior.Height() + 2 * kBorder));
-            m_boxRows.resize(m_rows.size());
-            m_boxColumn.resize(static_cast<size_t>(m_interior.Width()));
-        }
-        catch (const std::bad_alloc&)
-        {
-            m_iRoiWidth = m_iRoiHeight = 0;
-            m_interior = {};
-            Log().Log("ZUB: not enough memory for the ROI.");
-            return;
-        }
-    }
-    if (m_interior.Width() <= 0 || m_interior.Height() <= 0)
+        Log().Log("ZUB: not enough memory for the ROI.");
         return;
-    FilterRect(roi, m_interior, m_response.data());
-    for (size_t i = 0; i < m_sum.size(); ++i)
-    {
-        const double v = m_response[i];
-        m_sum[i] += v;
-        m_sumSquares[i] += v * v;
     }
+    for (size_t i = 0; i < pixels; ++i)
+        m_sum[i] += roi.m_pBits[i];
     ++m_nMeanFrames;
 }
 
 void CZubSpotDetector::Prepare(const CZubFrame* mask)
 {
     m_bReady = false;
-    if (!Enabled() || m_nMeanFrames < 3 || m_interior.Width() <= 2 || m_interior.Height() <= 2)
+    if (!Enabled() || m_nStored < 3 || m_interior.Width() < 5 || m_interior.Height() < 5)
         return;
-    if (mask && (mask->m_iWidth != m_iRoiWidth || mask->m_iHeight != m_iRoiHeight || !mask->HasBuffer()))
+    if (mask && (mask->m_iWidth != m_iRoiWidth || mask->m_iHeight != m_iRoiHeight || mask->m_iBits != FRAME_MONO8 ||
+                 !mask->HasBuffer()))
         mask = nullptr;
-
-    // The search: the mask's bounding box, inside the interior.
-    SRect s{m_interior.x1, m_interior.y1, m_interior.x0, m_interior.y0};
-    for (int y = m_interior.y0; y < m_interior.y1; ++y)
+    try
     {
-        const uint8_t* m = mask ? mask->GetRow(y) : nullptr;
-        for (int x = m_interior.x0; x < m_interior.x1; ++x)
-        {
-            if (m && m[x] != 1)
-                continue;
-            s = {std::min(s.x0, x), std::min(s.y0, y), std::max(s.x1, x + 1), std::max(s.y1, y + 1)};
-        }
+        if (!BuildModel(mask))
+            return;
+        BuildNoiseMap();
+        m_detection.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0.0f);
     }
-    if (s.Width() < 3 || s.Height() < 3)
+    catch (const std::bad_alloc&)
+    {
+        Log().Log("ZUB: not enough memory for the ROI.");
         return;
-    m_search = s;
-
-    const int iw = m_interior.Width();
-    const int ih = m_interior.Height();
-    const double n = m_nMeanFrames;
-    std::vector<float> variance(m_sum.size());
-    for (size_t i = 0; i < m_sum.size(); ++i)
-    {
-        const double mean = m_sum[i] / n;
-        variance[i] = static_cast<float>(std::max(0.0, m_sumSquares[i] / n - mean * mean) * n / (n - 1));
     }
-    // Twenty frames give a rough estimate per pixel: average it over a small neighbourhood.
-    std::vector<float> smooth(variance.size());
-    for (int y = 0; y < ih; ++y)
-    {
-        for (int x = 0; x < iw; ++x)
-        {
-            double sum = 0.0;
-            int count = 0;
-            for (int dy = std::max(0, y - kNoiseSmoothRadius); dy <= std::min(ih - 1, y + kNoiseSmoothRadius); ++dy)
-                for (int dx = std::max(0, x - kNoiseSmoothRadius); dx <= std::min(iw - 1, x + kNoiseSmoothRadius); ++dx, ++count)
-                    sum += variance[static_cast<size_t>(dy) * iw + dx];
-            smooth[static_cast<size_t>(y) * iw + x] = static_cast<float>(sum / count);
-        }
-    }
-
-    const int w = m_search.Width();
-    const int h = m_search.Height();
-    const size_t pixels = static_cast<size_t>(w) * h;
-    m_meanResponse.resize(pixels);
-    m_variance.resize(pixels);
-    m_invSigma.resize(pixels);
-    m_inMask.resize(pixels);
-    m_score.assign(pixels, 0.0f);
-    m_response.resize(std::max(m_response.size(), pixels));
-    std::vector<float> inside;
-    for (int y = 0; y < h; ++y)
-    {
-        const uint8_t* m = mask ? mask->GetRow(m_search.y0 + y) : nullptr;
-        for (int x = 0; x < w; ++x)
-        {
-            const size_t j = static_cast<size_t>(m_search.y0 + y - m_interior.y0) * iw + (m_search.x0 + x - m_interior.x0);
-            const size_t i = static_cast<size_t>(y) * w + x;
-            m_meanResponse[i] = static_cast<float>(m_sum[j] / n);
-            m_variance[i] = smooth[j];
-            m_inMask[i] = !m || m[m_search.x0 + x] == 1;
-            if (m_inMask[i])
-                inside.push_back(smooth[j]);
-        }
-    }
-    // A floor of half the typical noise: no pixel may look quieter than the sensor allows.
-    std::nth_element(inside.begin(), inside.begin() + inside.size() / 2, inside.end());
-    const float floor = std::max(0.25f * inside[inside.size() / 2], 1e-6f);
-    for (float& v : m_variance)
-        v = std::max(v, floor);
-    for (size_t i = 0; i < pixels; ++i)
-        m_invSigma[i] = 1.0f / std::sqrt(m_variance[i]);
-
-    m_detection.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0.0f);
     m_spots.clear();
     m_fUnitResponse = UnitResponse();
     m_bReady = true;
+}
+
+bool CZubSpotDetector::BuildModel(const CZubFrame* mask)
+{
+    // The search: the mask's bounding box, one pixel inside the interior for the derivatives.
+    const SRect inner{m_interior.x0 + 1, m_interior.y0 + 1, m_interior.x1 - 1, m_interior.y1 - 1};
+    SRect s{inner.x1, inner.y1, inner.x0, inner.y0};
+    for (int y = inner.y0; y < inner.y1; ++y)
+    {
+        const uint8_t* m = mask ? mask->GetRow(y) : nullptr;
+        for (int x = inner.x0; x < inner.x1; ++x)
+            if (!m || m[x] == 1)
+                s = {std::min(s.x0, x), std::min(s.y0, y), std::max(s.x1, x + 1), std::max(s.y1, y + 1)};
+    }
+    if (s.Width() < 3 || s.Height() < 3)
+        return false;
+    m_search = s;
+
+    // The mean and its filtered image over the interior.
+    std::vector<float> mean(m_sum.size());
+    for (size_t i = 0; i < m_sum.size(); ++i)
+        mean[i] = static_cast<float>(m_sum[i]) / static_cast<float>(m_nMeanFrames);
+    std::vector<float> filtered(m_interior.Pixels());
+    FilterRect([&](int y) { return mean.data() + static_cast<size_t>(y) * m_iRoiWidth; }, m_interior, filtered.data());
+
+    // What a change of gain, a small shift and a change of blur of the mean frame add to the
+    // filtered difference: the filtered mean, its two derivatives and its Laplacian.
+    const int w = m_search.Width();
+    const size_t pixels = m_search.Pixels();
+    const int iw = m_interior.Width();
+    m_meanResponse.resize(pixels);
+    m_inMask.resize(pixels);
+    for (std::vector<float>& term : m_terms)
+        term.resize(pixels);
+    std::array<std::array<double, kModelTerms>, kModelTerms> normal{};
+    for (size_t i = 0; i < pixels; ++i)
+    {
+        const int x = m_search.x0 + static_cast<int>(i % w);
+        const int y = m_search.y0 + static_cast<int>(i / w);
+        const float* f = filtered.data() + static_cast<size_t>(y - m_interior.y0) * iw + (x - m_interior.x0);
+        m_meanResponse[i] = f[0];
+        m_terms[0][i] = f[0];
+        m_terms[1][i] = 0.5f * (f[1] - f[-1]);
+        m_terms[2][i] = 0.5f * (f[iw] - f[-iw]);
+        m_terms[3][i] = f[1] + f[-1] + f[iw] + f[-iw] - 4.0f * f[0];
+        m_inMask[i] = !mask || *mask->GetPixel(x, y) == 1 ? 1.0f : 0.0f;
+        for (int k = 0; k < kModelTerms; ++k)
+            for (int l = 0; l < kModelTerms; ++l)
+                normal[k][l] += m_inMask[i] * m_terms[k][i] * m_terms[l][i];
+    }
+    m_solve = Invert(normal);
+    return true;
+}
+
+void CZubSpotDetector::RemoveModel()
+{
+    const size_t pixels = m_search.Pixels();
+    float* d = m_response.data();
+    double b[kModelTerms] = {};
+    for (size_t i = 0; i < pixels;)
+    {
+        // Sums by blocks of lanes, so that the compiler can vectorise them.
+        constexpr size_t kLanes = 8;
+        float lane[kModelTerms][kLanes] = {};
+        const size_t end = std::min(pixels, i + 1024);
+        for (; i + kLanes <= end; i += kLanes)
+            for (size_t l = 0; l < kLanes; ++l)
+            {
+                const float v = (d[i + l] - m_meanResponse[i + l]) * m_inMask[i + l];
+                for (int k = 0; k < kModelTerms; ++k)
+                    lane[k][l] += v * m_terms[k][i + l];
+            }
+        for (; i < end; ++i)
+            for (int k = 0; k < kModelTerms; ++k)
+                lane[k][0] += (d[i] - m_meanResponse[i]) * m_inMask[i] * m_terms[k][i];
+        for (int k = 0; k < kModelTerms; ++k)
+            for (size_t l = 0; l < kLanes; ++l)
+                b[k] += lane[k][l];
+    }
+    float beta[kModelTerms];
+    for (int k = 0; k < kModelTerms; ++k)
+    {
+        double sum = 0.0;
+        for (int l = 0; l < kModelTerms; ++l)
+            sum += m_solve[k][l] * b[l];
+        beta[k] = static_cast<float>(sum);
+    }
+    const float* t0 = m_terms[0].data();
+    const float* t1 = m_terms[1].data();
+    const float* t2 = m_terms[2].data();
+    const float* t3 = m_terms[3].data();
+    for (size_t i = 0; i < pixels; ++i)
+        d[i] -= m_meanResponse[i] + beta[0] * t0[i] + beta[1] * t1[i] + beta[2] * t2[i] + beta[3] * t3[i];
+}
+
+void CZubSpotDetector::BuildNoiseMap()
+{
+    const size_t pixels = m_search.Pixels();
+    const size_t roiPixels = static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight;
+    m_response.resize(pixels);
+    std::vector<double> squares(pixels, 0.0);
+    for (int k = 0; k < m_nStored; ++k)
+    {
+        const uint8_t* crop = m_stored.data() + roiPixels * static_cast<size_t>(k);
+        FilterRect([&](int y) { return crop + static_cast<size_t>(y) * m_iRoiWidth; }, m_search, m_response.data());
+        RemoveModel();
+        for (size_t i = 0; i < pixels; ++i)
+            squares[i] += static_cast<double>(m_response[i]) * m_response[i];
+    }
+    // Each crop is part of the mean it is compared with, which makes it look a bit quieter.
+    const double n = m_nMeanFrames;
+    const double scale = n / (n - 1) / m_nStored;
+    // A few dozen frames give a rough estimate per pixel: average it over a small neighbourhood.
+    const int w = m_search.Width();
+    const int h = m_search.Height();
+    m_variance.resize(pixels);
+    std::vector<float> inside;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+        {
+            double sum = 0.0;
+            int count = 0;
+            for (int sy = std::max(0, y - kNoiseSmoothRadius); sy <= std::min(h - 1, y + kNoiseSmoothRadius); ++sy)
+                for (int sx = std::max(0, x - kNoiseSmoothRadius); sx <= std::min(w - 1, x + kNoiseSmoothRadius); ++sx, ++count)
+                    sum += squares[static_cast<size_t>(sy) * w + sx];
+            const size_t i = static_cast<size_t>(y) * w + x;
+            m_variance[i] = static_cast<float>(sum * scale / count);
+            if (m_inMask[i] != 0.0f)
+                inside.push_back(m_variance[i]);
+        }
+    // A floor of a quarter of the typical variance: no place may look quieter than that.
+    float floor = 1e-6f;
+    if (!inside.empty())
+    {
+        std::nth_element(inside.begin(), inside.begin() + inside.size() / 2, inside.end());
+        floor = std::max(floor, 0.25f * inside[inside.size() / 2]);
+    }
+    m_invSigma.resize(pixels);
+    for (size_t i = 0; i < pixels; ++i)
+    {
+        m_variance[i] = std::max(m_variance[i], floor);
+        m_invSigma[i] = 1.0f / std::sqrt(m_variance[i]);
+    }
+    m_score.assign(pixels, 0.0f);
+    m_stored.clear();
+    m_stored.shrink_to_fit();
 }
 
 // ---- Impact phase --------------------------------------------------------------------------
@@ -317,30 +450,29 @@ void CZubSpotDetector::ProcessFrame(int n, const CZubFrame& roi)
     if (!m_bReady || !Enabled() || roi.m_iBits != FRAME_MONO8 || roi.m_iWidth != m_iRoiWidth ||
         roi.m_iHeight != m_iRoiHeight)
         return;
-    FilterRect(roi, m_search, m_response.data());
-    ScoreFrame(n);
+    FilterRect([&](int y) { return roi.GetRow(y); }, m_search, m_response.data());
+    RemoveModel();
+    ScoreFrame();
     UpdateNoise(n);
     KeepBestSpots(n);
     if (TraceOn())
         LogFrameSpot(n);
 }
 
-void CZubSpotDetector::ScoreFrame(int)
+void CZubSpotDetector::ScoreFrame()
 {
     const int w = m_search.Width();
     for (int y = 0; y < m_search.Height(); ++y)
     {
         const size_t row = static_cast<size_t>(y) * w;
-        float* d = m_response.data() + row;
-        const float* mean = m_meanResponse.data() + row;
+        const float* d = m_response.data() + row;
         const float* inv = m_invSigma.data() + row;
-        const uint8_t* m = m_inMask.data() + row;
+        const float* m = m_inMask.data() + row;
         float* score = m_score.data() + row;
         float* image = m_detection.data() + static_cast<size_t>(m_search.y0 + y) * m_iRoiWidth + m_search.x0;
         for (int x = 0; x < w; ++x)
         {
-            d[x] -= mean[x];
-            const float s = m[x] ? d[x] * inv[x] : 0.0f;
+            const float s = d[x] * inv[x] * m[x];
             score[x] = s;
             image[x] = std::max(image[x], s);
         }

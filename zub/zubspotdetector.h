@@ -1,7 +1,8 @@
 // Algorithm 2 ("ZUB"), the second impact detector beside KIV. KIV keeps one brightest
 // pixel per frame, which is usually a seeing residual at the limb or a belt edge; this one
-// filters every frame's difference to the mean for a seeing-sized spot, scores it against
-// the noise of that very place (learnt per pixel from the mean phase's crops and kept up to
+// filters every frame's difference to the mean for a seeing-sized spot, removes what a
+// small shift, blur or gain change of the mean frame explains, scores the rest against the
+// noise of that very place (learnt per pixel from the mean phase's crops and kept up to
 // date during the impact pass) and keeps the best few local maxima of every frame. After
 // the pass, a spot that recurs at one place over consecutive frames is a detection, unless
 // that place is lit in most frames around it (a moon, a shadow, a fixed artefact).
@@ -9,6 +10,8 @@
 
 #include "zubtypes.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +32,8 @@ class CZubSpotDetector
 {
 public:
     static constexpr int kMaxSpotsPerFrame = 8;
-    static constexpr int kTrackRadius = 3;  // pixels a spot may move between frames
+    static constexpr int kTrackRadius = 3;      // pixels a spot may move between frames
+    static constexpr int kMaxStoredFrames = 64;  // mean-phase crops kept for the noise map
 
     CZubSpotDetector();
     ~CZubSpotDetector();
@@ -38,8 +42,8 @@ public:
 
     // Mean phase: the ROI crop of its n-th frame (8-bit); n = 1 starts a new run.
     void AddMeanFrame(int n, const CZubFrame& roi);
-    // End of the mean phase: the mean and the noise of the filtered crops. The search keeps
-    // to the mask's pixels (the whole ROI when mask is null).
+    // End of the mean phase: the mean, its residual model and the noise map. The search
+    // keeps to the mask's pixels (the whole ROI when mask is null).
     void Prepare(const CZubFrame* mask);
     // Impact phase: scores frame n's crop, keeps its best spots, updates the detection image.
     void ProcessFrame(int n, const CZubFrame& roi);
@@ -50,24 +54,33 @@ public:
 
     bool IsReady() const { return m_bReady; }
     // The detection image: for every ROI pixel the largest normalised difference of the run
-    // (sigma), 0 outside the search. Empty before the first impact frame.
+    // (sigma), 0 outside the search. Empty before the impact phase.
     int ImageWidth() const { return m_iRoiWidth; }
     int ImageHeight() const { return m_iRoiHeight; }
     const std::vector<float>& DetectionImage() const { return m_detection; }
-    // Every spot kept in this run, in frame order.
+    // Every spot kept in this run, in frame order, the best of a frame first.
     const std::vector<SZubSpot>& Spots() const { return m_spots; }
 
 private:
+    static constexpr int kModelTerms = 4;  // gain, shift in x and y, blur
     struct SRect
     {
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         int Width() const { return x1 - x0; }
         int Height() const { return y1 - y0; }
+        size_t Pixels() const { return static_cast<size_t>(Width()) * static_cast<size_t>(Height()); }
     };
     struct STrack;
 
-    void FilterRect(const CZubFrame& roi, const SRect& rect, float* out);
-    void ScoreFrame(int n);
+    void StartRun(const CZubFrame& roi);
+    // The matched filter over rect of an image whose row y is row(y).
+    template <class FRow>
+    void FilterRect(FRow&& row, const SRect& rect, float* out);
+    bool BuildModel(const CZubFrame* mask);
+    // Frame's filtered crop (in m_response) minus the filtered mean and the model's fit.
+    void RemoveModel();
+    void BuildNoiseMap();
+    void ScoreFrame();
     void UpdateNoise(int n);
     void KeepBestSpots(int n);
     void BuildTracks(std::vector<STrack>& tracks) const;
@@ -80,20 +93,23 @@ private:
     int m_iRoiWidth = 0;
     int m_iRoiHeight = 0;
     SRect m_interior;  // where the whole filter fits into the ROI
-    SRect m_search;    // the mask's bounding box inside the interior
+    SRect m_search;    // the mask's bounding box, one pixel inside the interior
 
-    // Mean phase: sums of the filtered crops over the interior.
+    // Mean phase.
     int m_nMeanFrames = 0;
-    std::vector<double> m_sum;
-    std::vector<double> m_sumSquares;
+    std::vector<uint32_t> m_sum;     // ROI sized
+    std::vector<uint8_t> m_stored;   // the first kMaxStoredFrames crops
+    int m_nStored = 0;
 
     // Impact phase, over the search rectangle.
     std::vector<float> m_meanResponse;
+    std::array<std::vector<float>, kModelTerms> m_terms;  // the model's images
+    std::array<std::array<double, kModelTerms>, kModelTerms> m_solve{};  // inverse normal matrix
+    std::vector<float> m_inMask;    // 1 inside the mask, else 0
     std::vector<float> m_variance;
     std::vector<float> m_invSigma;
-    std::vector<uint8_t> m_inMask;
-    std::vector<float> m_response;  // this frame's filtered crop, then its difference
-    std::vector<float> m_score;     // this frame's normalised difference
+    std::vector<float> m_response;  // the frame's filtered crop, then its residual
+    std::vector<float> m_score;     // the residual over its noise
     std::vector<float> m_rows;      // scratch of the separable filter
     std::vector<float> m_boxRows;
     std::vector<float> m_boxColumn;
