@@ -12,12 +12,14 @@
 namespace
 {
 // The matched filter: a Gaussian of seeing size minus the mean of a wider box, so that a
-// change of the whole frame's level or of a large region does not look like a spot.
+// change of a whole region's level does not look like a spot.
 constexpr double kSpotSigma = 1.5;
-constexpr int kGaussRadius = 4;
+constexpr int kGaussRadius = 3;
 constexpr int kBoxRadius = 7;
-constexpr int kBorder = kBoxRadius;  // the larger of the two radii
 constexpr float kBoxScale = 1.0f / ((2 * kBoxRadius + 1) * (2 * kBoxRadius + 1));
+// Pixels between the search and the ROI's edge: the filter's reach from a grid point one
+// step outside the search, and a pixel more for the row pairs.
+constexpr int kMargin = 12;
 
 // Spots below this score are not kept; a detection needs its peak at the threshold setting.
 constexpr float kKeepScore = 3.5f;
@@ -26,21 +28,21 @@ constexpr float kKeepScore = 3.5f;
 constexpr float kNoiseRate = 1.0f / 64.0f;
 constexpr float kOutlierScore = 4.0f;
 constexpr int kInvSigmaRefresh = 8;  // frames between refreshes of the inverse noise
-constexpr int kNoiseSmoothRadius = 2;
 // A place lit in more than this share of the frames around a detection is a fixed feature.
 constexpr int kLitWindow = 250;
 constexpr double kLitShare = 0.5;
 
+// The Gaussian's taps from the centre out, summing to 1 over both sides.
 struct SGaussTaps
 {
-    float w[2 * kGaussRadius + 1];
+    float t[kGaussRadius + 1];
     SGaussTaps()
     {
         double sum = 0.0;
         for (int k = -kGaussRadius; k <= kGaussRadius; ++k)
             sum += std::exp(-0.5 * k * k / (kSpotSigma * kSpotSigma));
-        for (int k = -kGaussRadius; k <= kGaussRadius; ++k)
-            w[k + kGaussRadius] = static_cast<float>(std::exp(-0.5 * k * k / (kSpotSigma * kSpotSigma)) / sum);
+        for (int k = 0; k <= kGaussRadius; ++k)
+            t[k] = static_cast<float>(std::exp(-0.5 * k * k / (kSpotSigma * kSpotSigma)) / sum);
     }
 };
 const SGaussTaps kTaps;
@@ -50,17 +52,69 @@ float UnitResponse()
 {
     double response = 0.0;
     for (int y = -kBoxRadius; y <= kBoxRadius; ++y)
-    {
         for (int x = -kBoxRadius; x <= kBoxRadius; ++x)
         {
-            const double spot = std::exp(-0.5 * (x * x + y * y) / (kSpotSigma * kSpotSigma));
             double k = -kBoxScale;
             if (std::abs(x) <= kGaussRadius && std::abs(y) <= kGaussRadius)
-                k += kTaps.w[x + kGaussRadius] * kTaps.w[y + kGaussRadius];
-            response += k * spot;
+                k += kTaps.t[std::abs(x)] * kTaps.t[std::abs(y)];
+            response += k * std::exp(-0.5 * (x * x + y * y) / (kSpotSigma * kSpotSigma));
         }
-    }
     return static_cast<float>(response);
+}
+
+// A row from 8 pixels before a grid's first column, split into its even and odd pixels.
+template <class T>
+void SplitRow(const T* __restrict in, int n, float* __restrict even, float* __restrict odd)
+{
+    for (int m = 0; m < n; ++m)
+    {
+        even[m] = static_cast<float>(in[2 * m]);
+        odd[m] = static_cast<float>(in[2 * m + 1]);
+    }
+}
+
+// The horizontal pass of a split row at the grid's w columns: the Gaussian and the box sum.
+void FilterRowH(const float* __restrict even, const float* __restrict odd, float* __restrict pairs, int w,
+                float* __restrict gauss, float* __restrict box)
+{
+    const float t0 = kTaps.t[0], t1 = kTaps.t[1], t2 = kTaps.t[2], t3 = kTaps.t[3];
+    for (int m = 0; m < w + 8; ++m)
+        pairs[m] = even[m] + odd[m];
+    for (int i = 0; i < w; ++i)
+    {
+        // Grid column i is even pixel i + 4 of the split row.
+        gauss[i] = t0 * even[i + 4] + t1 * (odd[i + 3] + odd[i + 4]) + t2 * (even[i + 3] + even[i + 5]) +
+                   t3 * (odd[i + 2] + odd[i + 5]);
+        box[i] = odd[i] + pairs[i + 1] + pairs[i + 2] + pairs[i + 3] + pairs[i + 4] + pairs[i + 5] + pairs[i + 6] +
+                 pairs[i + 7];
+    }
+}
+
+// The vertical pass at one grid row: the Gaussian over rows g[-3..3], minus the box mean.
+void FilterRowV(const float* g, size_t stride, const float* __restrict column, float* __restrict out, int w)
+{
+    const float t0 = kTaps.t[0], t1 = kTaps.t[1], t2 = kTaps.t[2], t3 = kTaps.t[3];
+    const float* __restrict m3 = g - 3 * stride;
+    const float* __restrict m2 = g - 2 * stride;
+    const float* __restrict m1 = g - stride;
+    const float* __restrict c = g;
+    const float* __restrict p1 = g + stride;
+    const float* __restrict p2 = g + 2 * stride;
+    const float* __restrict p3 = g + 3 * stride;
+    for (int i = 0; i < w; ++i)
+        out[i] = t0 * c[i] + t1 * (m1[i] + p1[i]) + t2 * (m2[i] + p2[i]) + t3 * (m3[i] + p3[i]) - column[i] * kBoxScale;
+}
+
+// column += a + b - c - d (c, d null: only the additions).
+void MoveColumn(float* __restrict column, const float* __restrict a, const float* __restrict b,
+                const float* __restrict c, const float* __restrict d, int w)
+{
+    if (!c)
+        for (int i = 0; i < w; ++i)
+            column[i] += a[i] + b[i];
+    else
+        for (int i = 0; i < w; ++i)
+            column[i] += (a[i] + b[i]) - (c[i] + d[i]);
 }
 
 CZubLog& Log()
@@ -95,11 +149,7 @@ std::array<std::array<double, N>, N> Invert(std::array<std::array<double, N>, N>
     for (size_t k = 0; k < N; ++k)
     {
         if (a[k][k] <= scale * 1e-9)
-        {
-            for (size_t j = 0; j < N; ++j)
-                a[k][j] = a[j][k] = inv[k][j] = inv[j][k] = 0.0;
             continue;
-        }
         used[k] = true;
         const double pivot = a[k][k];
         for (size_t j = 0; j < N; ++j)
@@ -109,9 +159,7 @@ std::array<std::array<double, N>, N> Invert(std::array<std::array<double, N>, N>
         }
         for (size_t i = 0; i < N; ++i)
         {
-            if (i == k)
-                continue;
-            const double f = a[i][k];
+            const double f = i == k ? 0.0 : a[i][k];
             for (size_t j = 0; j < N; ++j)
             {
                 a[i][j] -= f * a[k][j];
@@ -131,6 +179,13 @@ bool IsNear(SZubPoint a, SZubPoint b, int r)
 {
     const int64_t radius = r;
     return b.x - radius < a.x && a.x < b.x + radius && b.y - radius < a.y && a.y < b.y + radius;
+}
+
+// Offset of a parabola's top through three samples around the middle one, -0.5 to 0.5.
+float Vertex(float before, float at, float after)
+{
+    const float curve = before - 2.0f * at + after;
+    return curve < 0.0f ? std::clamp(0.5f * (before - after) / curve, -0.5f, 0.5f) : 0.0f;
 }
 }  // namespace
 
@@ -170,59 +225,44 @@ CZubSpotDetector::~CZubSpotDetector() = default;
 // ---- Filtering ---------------------------------------------------------------------------
 
 template <class FRow>
-void CZubSpotDetector::FilterRect(FRow&& row, const SRect& rect, float* out)
+void CZubSpotDetector::FilterGrid(FRow&& row, const SGrid& grid, float* out)
 {
-    const int w = rect.Width();
-    const int h = rect.Height();
-    const int rows = h + 2 * kBorder;
-    float* gauss = m_rows.data();
-    float* box = m_boxRows.data();
-    for (int r = 0; r < rows; ++r, gauss += w, box += w)
+    const int w = grid.w;
+    const size_t stride = static_cast<size_t>(w);
+    const int rows = 2 * (grid.h - 1) + 2 * kBoxRadius + 1;
+    const size_t need = stride * static_cast<size_t>(rows);
+    if (m_rowsGauss.size() < need)  // grows once, at the first (largest) grid
     {
-        const auto* in = row(rect.y0 - kBorder + r) + rect.x0;
-        for (int x = 0; x < w; ++x)
-        {
-            float s = 0.0f;
-            for (int k = -kGaussRadius; k <= kGaussRadius; ++k)
-                s += kTaps.w[k + kGaussRadius] * in[x + k];
-            gauss[x] = s;
-        }
-        float sum = 0.0f;
-        for (int k = -kBoxRadius; k <= kBoxRadius; ++k)
-            sum += in[k];
-        box[0] = sum;
-        for (int x = 1; x < w; ++x)
-        {
-            sum += in[x + kBoxRadius] - in[x - kBoxRadius - 1];
-            box[x] = sum;
-        }
+        m_rowsGauss.resize(need);
+        m_rowsBox.resize(need);
     }
-
-    // Vertical: the Gaussian taps, and a running sum of the box rows.
-    float* column = m_boxColumn.data();
+    if (m_even.size() < stride + 8)
+    {
+        m_even.resize(stride + 8);
+        m_odd.resize(stride + 8);
+        m_pairs.resize(stride + 8);
+        m_column.resize(stride);
+    }
+    for (int r = 0; r < rows; ++r)
+    {
+        SplitRow(row(grid.y0 - kBoxRadius + r) + grid.x0 - 8, w + 8, m_even.data(), m_odd.data());
+        FilterRowH(m_even.data(), m_odd.data(), m_pairs.data(), w, m_rowsGauss.data() + r * stride,
+                   m_rowsBox.data() + r * stride);
+    }
+    // Vertical: grid row j is split row 2j + kBoxRadius; the box sums 15 rows around it.
+    float* column = m_column.data();
     std::fill_n(column, w, 0.0f);
-    for (int r = 0; r < 2 * kBoxRadius; ++r)
+    const float* box = m_rowsBox.data();
+    for (int r = 0; r < 2 * kBoxRadius; r += 2)
+        MoveColumn(column, box + r * stride, box + (r + 1) * stride, nullptr, nullptr, w);
+    for (int i = 0; i < w; ++i)
+        column[i] += box[2 * kBoxRadius * stride + i];
+    for (int j = 0; j < grid.h; ++j, out += w)
     {
-        const float* b = m_boxRows.data() + static_cast<size_t>(r) * w;
-        for (int x = 0; x < w; ++x)
-            column[x] += b[x];
-    }
-    for (int y = 0; y < h; ++y, out += w)
-    {
-        const float* enter = m_boxRows.data() + static_cast<size_t>(y + 2 * kBoxRadius) * w;
-        for (int x = 0; x < w; ++x)
-            column[x] += enter[x];
-        const float* g = m_rows.data() + static_cast<size_t>(y + kBorder - kGaussRadius) * w;
-        for (int x = 0; x < w; ++x)
-        {
-            float s = 0.0f;
-            for (int k = 0; k <= 2 * kGaussRadius; ++k)
-                s += kTaps.w[k] * g[static_cast<size_t>(k) * w + x];
-            out[x] = s - column[x] * kBoxScale;
-        }
-        const float* leave = m_boxRows.data() + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w; ++x)
-            column[x] -= leave[x];
+        if (j > 0)
+            MoveColumn(column, box + (2 * j + 13) * stride, box + (2 * j + 14) * stride, box + (2 * j - 2) * stride,
+                       box + (2 * j - 1) * stride, w);
+        FilterRowV(m_rowsGauss.data() + (2 * j + kBoxRadius) * stride, stride, column, out, w);
     }
 }
 
@@ -238,11 +278,7 @@ void CZubSpotDetector::StartRun(const CZubFrame& roi)
     m_stored.clear();
     m_iRoiWidth = roi.m_iWidth;
     m_iRoiHeight = roi.m_iHeight;
-    m_interior = {kBorder, kBorder, std::max(kBorder, m_iRoiWidth - kBorder), std::max(kBorder, m_iRoiHeight - kBorder)};
     m_sum.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0);
-    m_rows.resize(static_cast<size_t>(m_interior.Width()) * (m_interior.Height() + 2 * kBorder));
-    m_boxRows.resize(m_rows.size());
-    m_boxColumn.resize(static_cast<size_t>(m_interior.Width()));
 }
 
 void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi)
@@ -263,7 +299,7 @@ void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi)
     catch (const std::bad_alloc&)
     {
         m_iRoiWidth = m_iRoiHeight = 0;
-        m_nMeanFrames = 0;
+        m_nMeanFrames = m_nStored = 0;
         Log().Log("ZUB: not enough memory for the ROI.");
         return;
     }
@@ -275,7 +311,8 @@ void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi)
 void CZubSpotDetector::Prepare(const CZubFrame* mask)
 {
     m_bReady = false;
-    if (!Enabled() || m_nStored < 3 || m_interior.Width() < 5 || m_interior.Height() < 5)
+    m_spots.clear();
+    if (!Enabled() || m_nStored < 3)
         return;
     if (mask && (mask->m_iWidth != m_iRoiWidth || mask->m_iHeight != m_iRoiHeight || mask->m_iBits != FRAME_MONO8 ||
                  !mask->HasBuffer()))
@@ -285,160 +322,178 @@ void CZubSpotDetector::Prepare(const CZubFrame* mask)
         if (!BuildModel(mask))
             return;
         BuildNoiseMap();
-        m_detection.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0.0f);
     }
     catch (const std::bad_alloc&)
     {
         Log().Log("ZUB: not enough memory for the ROI.");
         return;
     }
-    m_spots.clear();
     m_fUnitResponse = UnitResponse();
     m_bReady = true;
 }
 
 bool CZubSpotDetector::BuildModel(const CZubFrame* mask)
 {
-    // The search: the mask's bounding box, one pixel inside the interior for the derivatives.
-    const SRect inner{m_interior.x0 + 1, m_interior.y0 + 1, m_interior.x1 - 1, m_interior.y1 - 1};
-    SRect s{inner.x1, inner.y1, inner.x0, inner.y0};
-    for (int y = inner.y0; y < inner.y1; ++y)
+    // The grid covers the mask's bounding box, far enough from the ROI's edges.
+    int x0 = m_iRoiWidth, y0 = m_iRoiHeight, x1 = 0, y1 = 0;
+    for (int y = kMargin; y < m_iRoiHeight - kMargin; ++y)
     {
         const uint8_t* m = mask ? mask->GetRow(y) : nullptr;
-        for (int x = inner.x0; x < inner.x1; ++x)
+        for (int x = kMargin; x < m_iRoiWidth - kMargin; ++x)
             if (!m || m[x] == 1)
-                s = {std::min(s.x0, x), std::min(s.y0, y), std::max(s.x1, x + 1), std::max(s.y1, y + 1)};
+            {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x + 1);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y + 1);
+            }
     }
-    if (s.Width() < 3 || s.Height() < 3)
+    if (x1 - x0 < 6 || y1 - y0 < 6)
         return false;
-    m_search = s;
+    m_grid = {x0, y0, (x1 - x0 + 1) / 2, (y1 - y0 + 1) / 2};
 
-    // The mean and its filtered image over the interior.
+    // The filtered mean on the grid and one point around it, for the derivatives.
     std::vector<float> mean(m_sum.size());
     for (size_t i = 0; i < m_sum.size(); ++i)
         mean[i] = static_cast<float>(m_sum[i]) / static_cast<float>(m_nMeanFrames);
-    std::vector<float> filtered(m_interior.Pixels());
-    FilterRect([&](int y) { return mean.data() + static_cast<size_t>(y) * m_iRoiWidth; }, m_interior, filtered.data());
+    const SGrid outer{x0 - 2, y0 - 2, m_grid.w + 2, m_grid.h + 2};
+    std::vector<float> filtered(outer.Points());
+    FilterGrid([&](int y) { return mean.data() + static_cast<size_t>(y) * m_iRoiWidth; }, outer, filtered.data());
 
     // What a change of gain, a small shift and a change of blur of the mean frame add to the
     // filtered difference: the filtered mean, its two derivatives and its Laplacian.
-    const int w = m_search.Width();
-    const size_t pixels = m_search.Pixels();
-    const int iw = m_interior.Width();
-    m_meanResponse.resize(pixels);
-    m_inMask.resize(pixels);
+    const size_t points = m_grid.Points();
+    m_inMask.resize(points);
     for (std::vector<float>& term : m_terms)
-        term.resize(pixels);
+        term.resize(points);
     std::array<std::array<double, kModelTerms>, kModelTerms> normal{};
-    for (size_t i = 0; i < pixels; ++i)
-    {
-        const int x = m_search.x0 + static_cast<int>(i % w);
-        const int y = m_search.y0 + static_cast<int>(i / w);
-        const float* f = filtered.data() + static_cast<size_t>(y - m_interior.y0) * iw + (x - m_interior.x0);
-        m_meanResponse[i] = f[0];
-        m_terms[0][i] = f[0];
-        m_terms[1][i] = 0.5f * (f[1] - f[-1]);
-        m_terms[2][i] = 0.5f * (f[iw] - f[-iw]);
-        m_terms[3][i] = f[1] + f[-1] + f[iw] + f[-iw] - 4.0f * f[0];
-        m_inMask[i] = !mask || *mask->GetPixel(x, y) == 1 ? 1.0f : 0.0f;
-        for (int k = 0; k < kModelTerms; ++k)
-            for (int l = 0; l < kModelTerms; ++l)
-                normal[k][l] += m_inMask[i] * m_terms[k][i] * m_terms[l][i];
-    }
+    const int ow = outer.w;
+    for (int j = 0; j < m_grid.h; ++j)
+        for (int i = 0; i < m_grid.w; ++i)
+        {
+            const size_t p = static_cast<size_t>(j) * m_grid.w + i;
+            const float* f = filtered.data() + static_cast<size_t>(j + 1) * ow + (i + 1);
+            m_terms[0][p] = f[0];
+            m_terms[1][p] = 0.5f * (f[1] - f[-1]);
+            m_terms[2][p] = 0.5f * (f[ow] - f[-ow]);
+            m_terms[3][p] = f[1] + f[-1] + f[ow] + f[-ow] - 4.0f * f[0];
+            m_inMask[p] = !mask || *mask->GetPixel(x0 + 2 * i, y0 + 2 * j) == 1 ? 1.0f : 0.0f;
+            for (int k = 0; k < kModelTerms; ++k)
+                for (int l = 0; l < kModelTerms; ++l)
+                    normal[k][l] += m_inMask[p] * m_terms[k][p] * m_terms[l][p];
+        }
     m_solve = Invert(normal);
     return true;
 }
 
-void CZubSpotDetector::RemoveModel()
+void CZubSpotDetector::FitModel()
 {
-    const size_t pixels = m_search.Pixels();
-    float* d = m_response.data();
+    // The least-squares fit of the terms to the filtered difference over the mask; the
+    // filtered mean is the gain term, so the difference is the response minus term 0.
+    const size_t points = m_grid.Points();
+    const float* __restrict d = m_response.data();
+    const float* __restrict inMask = m_inMask.data();
+    const float* __restrict t0 = m_terms[0].data();
+    const float* __restrict t1 = m_terms[1].data();
+    const float* __restrict t2 = m_terms[2].data();
+    const float* __restrict t3 = m_terms[3].data();
     double b[kModelTerms] = {};
-    for (size_t i = 0; i < pixels;)
+    constexpr size_t kLanes = 8;  // partial sums side by side, so that they vectorise
+    for (size_t i = 0; i < points;)
     {
-        // Sums by blocks of lanes, so that the compiler can vectorise them.
-        constexpr size_t kLanes = 8;
         float lane[kModelTerms][kLanes] = {};
-        const size_t end = std::min(pixels, i + 1024);
+        const size_t end = std::min(points, i + 1024);
         for (; i + kLanes <= end; i += kLanes)
             for (size_t l = 0; l < kLanes; ++l)
             {
-                const float v = (d[i + l] - m_meanResponse[i + l]) * m_inMask[i + l];
-                for (int k = 0; k < kModelTerms; ++k)
-                    lane[k][l] += v * m_terms[k][i + l];
+                const float v = (d[i + l] - t0[i + l]) * inMask[i + l];
+                lane[0][l] += v * t0[i + l];
+                lane[1][l] += v * t1[i + l];
+                lane[2][l] += v * t2[i + l];
+                lane[3][l] += v * t3[i + l];
             }
         for (; i < end; ++i)
-            for (int k = 0; k < kModelTerms; ++k)
-                lane[k][0] += (d[i] - m_meanResponse[i]) * m_inMask[i] * m_terms[k][i];
+        {
+            const float v = (d[i] - t0[i]) * inMask[i];
+            lane[0][0] += v * t0[i];
+            lane[1][0] += v * t1[i];
+            lane[2][0] += v * t2[i];
+            lane[3][0] += v * t3[i];
+        }
         for (int k = 0; k < kModelTerms; ++k)
             for (size_t l = 0; l < kLanes; ++l)
                 b[k] += lane[k][l];
     }
-    float beta[kModelTerms];
     for (int k = 0; k < kModelTerms; ++k)
     {
         double sum = 0.0;
         for (int l = 0; l < kModelTerms; ++l)
             sum += m_solve[k][l] * b[l];
-        beta[k] = static_cast<float>(sum);
+        m_beta[k] = static_cast<float>(sum);
     }
-    const float* t0 = m_terms[0].data();
-    const float* t1 = m_terms[1].data();
-    const float* t2 = m_terms[2].data();
-    const float* t3 = m_terms[3].data();
-    for (size_t i = 0; i < pixels; ++i)
-        d[i] -= m_meanResponse[i] + beta[0] * t0[i] + beta[1] * t1[i] + beta[2] * t2[i] + beta[3] * t3[i];
+    m_beta[0] += 1.0f;  // the mean itself
+}
+
+void CZubSpotDetector::RemoveModel()
+{
+    float* __restrict d = m_response.data();
+    const float* __restrict t0 = m_terms[0].data();
+    const float* __restrict t1 = m_terms[1].data();
+    const float* __restrict t2 = m_terms[2].data();
+    const float* __restrict t3 = m_terms[3].data();
+    const float b0 = m_beta[0], b1 = m_beta[1], b2 = m_beta[2], b3 = m_beta[3];
+    for (size_t i = 0; i < m_grid.Points(); ++i)
+        d[i] -= b0 * t0[i] + b1 * t1[i] + b2 * t2[i] + b3 * t3[i];
 }
 
 void CZubSpotDetector::BuildNoiseMap()
 {
-    const size_t pixels = m_search.Pixels();
+    const size_t points = m_grid.Points();
     const size_t roiPixels = static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight;
-    m_response.resize(pixels);
-    std::vector<double> squares(pixels, 0.0);
+    m_response.resize(points);
+    std::vector<double> squares(points, 0.0);
     for (int k = 0; k < m_nStored; ++k)
     {
         const uint8_t* crop = m_stored.data() + roiPixels * static_cast<size_t>(k);
-        FilterRect([&](int y) { return crop + static_cast<size_t>(y) * m_iRoiWidth; }, m_search, m_response.data());
+        FilterGrid([&](int y) { return crop + static_cast<size_t>(y) * m_iRoiWidth; }, m_grid, m_response.data());
+        FitModel();
         RemoveModel();
-        for (size_t i = 0; i < pixels; ++i)
+        for (size_t i = 0; i < points; ++i)
             squares[i] += static_cast<double>(m_response[i]) * m_response[i];
     }
-    // Each crop is part of the mean it is compared with, which makes it look a bit quieter.
-    const double n = m_nMeanFrames;
-    const double scale = n / (n - 1) / m_nStored;
-    // A few dozen frames give a rough estimate per pixel: average it over a small neighbourhood.
-    const int w = m_search.Width();
-    const int h = m_search.Height();
-    m_variance.resize(pixels);
+    // Each crop is part of the mean it is compared with, which makes it look a bit quieter;
+    // a few dozen crops give a rough estimate per point: average it with its neighbours.
+    const double scale = m_nMeanFrames / (m_nMeanFrames - 1.0) / m_nStored;
+    const int w = m_grid.w;
+    const int h = m_grid.h;
+    m_variance.resize(points);
     std::vector<float> inside;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
         {
             double sum = 0.0;
             int count = 0;
-            for (int sy = std::max(0, y - kNoiseSmoothRadius); sy <= std::min(h - 1, y + kNoiseSmoothRadius); ++sy)
-                for (int sx = std::max(0, x - kNoiseSmoothRadius); sx <= std::min(w - 1, x + kNoiseSmoothRadius); ++sx, ++count)
-                    sum += squares[static_cast<size_t>(sy) * w + sx];
-            const size_t i = static_cast<size_t>(y) * w + x;
-            m_variance[i] = static_cast<float>(sum * scale / count);
-            if (m_inMask[i] != 0.0f)
-                inside.push_back(m_variance[i]);
+            for (int sj = std::max(0, j - 1); sj <= std::min(h - 1, j + 1); ++sj)
+                for (int si = std::max(0, i - 1); si <= std::min(w - 1, i + 1); ++si, ++count)
+                    sum += squares[static_cast<size_t>(sj) * w + si];
+            const size_t p = static_cast<size_t>(j) * w + i;
+            m_variance[p] = static_cast<float>(sum * scale / count);
+            if (m_inMask[p] != 0.0f)
+                inside.push_back(m_variance[p]);
         }
     // A floor of a quarter of the typical variance: no place may look quieter than that.
     float floor = 1e-6f;
     if (!inside.empty())
     {
-        std::nth_element(inside.begin(), inside.begin() + inside.size() / 2, inside.end());
+        std::nth_element(inside.begin(), inside.begin() + static_cast<std::ptrdiff_t>(inside.size() / 2), inside.end());
         floor = std::max(floor, 0.25f * inside[inside.size() / 2]);
     }
-    m_invSigma.resize(pixels);
-    for (size_t i = 0; i < pixels; ++i)
-    {
+    m_invSigma.resize(points);
+    for (size_t i = 0; i < points; ++i)
         m_variance[i] = std::max(m_variance[i], floor);
-        m_invSigma[i] = 1.0f / std::sqrt(m_variance[i]);
-    }
-    m_score.assign(pixels, 0.0f);
+    RefreshInvSigma();
+    m_score.assign(points, 0.0f);
+    m_detection.assign(points, 0.0f);
     m_stored.clear();
     m_stored.shrink_to_fit();
 }
@@ -450,72 +505,72 @@ void CZubSpotDetector::ProcessFrame(int n, const CZubFrame& roi)
     if (!m_bReady || !Enabled() || roi.m_iBits != FRAME_MONO8 || roi.m_iWidth != m_iRoiWidth ||
         roi.m_iHeight != m_iRoiHeight)
         return;
-    FilterRect([&](int y) { return roi.GetRow(y); }, m_search, m_response.data());
-    RemoveModel();
-    ScoreFrame();
-    UpdateNoise(n);
+    FilterGrid([&](int y) { return roi.GetRow(y); }, m_grid, m_response.data());
+    FitModel();
+    ScoreFrame(n);
     KeepBestSpots(n);
     if (TraceOn())
         LogFrameSpot(n);
 }
 
-void CZubSpotDetector::ScoreFrame()
+void CZubSpotDetector::ScoreFrame(int n)
 {
-    const int w = m_search.Width();
-    for (int y = 0; y < m_search.Height(); ++y)
-    {
-        const size_t row = static_cast<size_t>(y) * w;
-        const float* d = m_response.data() + row;
-        const float* inv = m_invSigma.data() + row;
-        const float* m = m_inMask.data() + row;
-        float* score = m_score.data() + row;
-        float* image = m_detection.data() + static_cast<size_t>(m_search.y0 + y) * m_iRoiWidth + m_search.x0;
-        for (int x = 0; x < w; ++x)
-        {
-            const float s = d[x] * inv[x] * m[x];
-            score[x] = s;
-            image[x] = std::max(image[x], s);
-        }
-    }
-}
-
-void CZubSpotDetector::UpdateNoise(int n)
-{
-    const size_t pixels = m_variance.size();
-    const float* d = m_response.data();
-    float* var = m_variance.data();
+    // One pass: the residual, its score (0 outside the mask, where the inverse noise is 0),
+    // the detection image and the noise.
+    const size_t points = m_grid.Points();
+    float* __restrict d = m_response.data();
+    const float* __restrict t0 = m_terms[0].data();
+    const float* __restrict t1 = m_terms[1].data();
+    const float* __restrict t2 = m_terms[2].data();
+    const float* __restrict t3 = m_terms[3].data();
+    const float* __restrict inv = m_invSigma.data();
+    float* __restrict var = m_variance.data();
+    float* __restrict score = m_score.data();
+    float* __restrict image = m_detection.data();
+    const float b0 = m_beta[0], b1 = m_beta[1], b2 = m_beta[2], b3 = m_beta[3];
     const float outlier = kOutlierScore * kOutlierScore;
-    for (size_t i = 0; i < pixels; ++i)
+    for (size_t i = 0; i < points; ++i)
     {
-        const float d2 = d[i] * d[i];
-        var[i] += d2 < outlier * var[i] ? kNoiseRate * (d2 - var[i]) : 0.0f;
+        const float e = d[i] - (b0 * t0[i] + b1 * t1[i] + b2 * t2[i] + b3 * t3[i]);
+        d[i] = e;
+        const float s = e * inv[i];
+        score[i] = s;
+        image[i] = std::max(image[i], s);
+        const float e2 = e * e;
+        var[i] += e2 < outlier * var[i] ? kNoiseRate * (e2 - var[i]) : 0.0f;
     }
     if (n % kInvSigmaRefresh == 0)
-        for (size_t i = 0; i < pixels; ++i)
-            m_invSigma[i] = 1.0f / std::sqrt(var[i]);
+        RefreshInvSigma();
+}
+
+void CZubSpotDetector::RefreshInvSigma()
+{
+    const float* __restrict var = m_variance.data();
+    const float* __restrict inMask = m_inMask.data();
+    float* __restrict inv = m_invSigma.data();
+    for (size_t i = 0; i < m_grid.Points(); ++i)
+        inv[i] = inMask[i] / std::sqrt(var[i]);
 }
 
 void CZubSpotDetector::KeepBestSpots(int n)
 {
-    const int w = m_search.Width();
+    const int w = m_grid.w;
     const float keep = std::min(kKeepScore, static_cast<float>(ZubApp().m_params.ZubThreshold));
     SZubSpot best[kMaxSpotsPerFrame];
     int count = 0;
-    for (int y = 1; y < m_search.Height() - 1; ++y)
+    for (int j = 1; j < m_grid.h - 1; ++j)
     {
-        const float* above = m_score.data() + static_cast<size_t>(y - 1) * w;
+        const float* above = m_score.data() + static_cast<size_t>(j - 1) * w;
         const float* row = above + w;
         const float* below = row + w;
-        for (int x = 1; x < w - 1; ++x)
+        for (int i = 1; i < w - 1; ++i)
         {
-            const float s = row[x];
-            if (s < keep)
+            const float s = row[i];
+            if (s < keep || (count == kMaxSpotsPerFrame && s <= best[count - 1].fScore))
                 continue;
             // A local maximum; ties go to the first in row order.
-            if (!(s > above[x - 1] && s > above[x] && s > above[x + 1] && s > row[x - 1] && s >= row[x + 1] &&
-                  s >= below[x - 1] && s >= below[x] && s >= below[x + 1]))
-                continue;
-            if (count == kMaxSpotsPerFrame && s <= best[count - 1].fScore)
+            if (!(s > above[i - 1] && s > above[i] && s > above[i + 1] && s > row[i - 1] && s >= row[i + 1] &&
+                  s >= below[i - 1] && s >= below[i] && s >= below[i + 1]))
                 continue;
             int at = std::min(count, kMaxSpotsPerFrame - 1);
             while (at > 0 && best[at - 1].fScore < s)
@@ -523,9 +578,11 @@ void CZubSpotDetector::KeepBestSpots(int n)
                 best[at] = best[at - 1];
                 --at;
             }
-            const float d = m_response[static_cast<size_t>(y) * w + x];
-            best[at] = {n, static_cast<int16_t>(m_search.x0 + x), static_cast<int16_t>(m_search.y0 + y), s,
-                        d / m_fUnitResponse};
+            // The place between grid points from the parabolas through the neighbours.
+            const float x = static_cast<float>(m_grid.x0) + 2.0f * (static_cast<float>(i) + Vertex(row[i - 1], s, row[i + 1]));
+            const float y = static_cast<float>(m_grid.y0) + 2.0f * (static_cast<float>(j) + Vertex(above[i], s, below[i]));
+            const float d = m_response[static_cast<size_t>(j) * w + i];
+            best[at] = {n, static_cast<int16_t>(std::lround(x)), static_cast<int16_t>(std::lround(y)), s, d / m_fUnitResponse};
             count = std::min(count + 1, kMaxSpotsPerFrame);
         }
     }
@@ -534,14 +591,32 @@ void CZubSpotDetector::KeepBestSpots(int n)
 
 void CZubSpotDetector::LogFrameSpot(int n) const
 {
-    const SZubSpot* spot = !m_spots.empty() && m_spots.back().iFrame == n ? &m_spots.back() : nullptr;
     // The best of the frame is the first of its spots.
+    const SZubSpot* spot = !m_spots.empty() && m_spots.back().iFrame == n ? &m_spots.back() : nullptr;
     if (spot)
         while (spot != m_spots.data() && (spot - 1)->iFrame == n)
             --spot;
     const SZubSpot none;
     const SZubSpot& s = spot ? *spot : none;
     Log().LogTrace("ZUB PROCESS frame: %4i Spot at: (%3i-%3i) %5.1f", n, s.x, s.y, s.fScore);
+}
+
+std::vector<float> CZubSpotDetector::DetectionImage() const
+{
+    std::vector<float> image;
+    if (m_detection.size() != m_grid.Points() || m_detection.empty())
+        return image;
+    image.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0.0f);
+    // Each grid point stands for the two-by-two pixels it starts.
+    for (int j = 0; j < m_grid.h; ++j)
+        for (int i = 0; i < m_grid.w; ++i)
+        {
+            const float v = m_detection[static_cast<size_t>(j) * m_grid.w + i];
+            for (int dy = 0; dy < 2; ++dy)
+                for (int dx = 0; dx < 2; ++dx)
+                    image[static_cast<size_t>(m_grid.y0 + 2 * j + dy) * m_iRoiWidth + m_grid.x0 + 2 * i + dx] = v;
+        }
+    return image;
 }
 
 // ---- After the impact pass -----------------------------------------------------------------
