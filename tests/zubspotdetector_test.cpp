@@ -1,4 +1,5 @@
 // The second detector end to end: whole runs over synthetic videos at default settings.
+#include "zubpictures.h"
 #include "zubrun.h"
 #include "zubtest.h"
 
@@ -92,6 +93,13 @@ TEST_F(ZubSpotDetectorRun, FaintShortFlashMissedByKivIsFoundAtItsFrameAndPlace)
     const size_t best = static_cast<size_t>(std::max_element(image.begin(), image.end()) - image.begin());
     EXPECT_NEAR(static_cast<int>(best % record.m_sizeRoi.cx), record.m_sizeRoi.cx / 2 + 15, 3);
     EXPECT_NEAR(static_cast<int>(best / record.m_sizeRoi.cx), record.m_sizeRoi.cy / 2 - 10, 3);
+    // Its picture circles the candidate in the second detector's colour (yellow).
+    const SZubPicture picture = ZubDetectionPicture(Doc());
+    ASSERT_EQ(picture.pixels.size(), image.size() * 3);
+    const size_t ring = (static_cast<size_t>(record.m_sizeRoi.cy / 2 + c.m_ptRel.y) * picture.iWidth +
+                         record.m_sizeRoi.cx / 2 + c.m_ptRel.x + 8) * 3;
+    EXPECT_EQ(std::vector<uint8_t>(picture.pixels.begin() + ring, picture.pixels.begin() + ring + 3),
+              (std::vector<uint8_t>{255, 220, 0}));
 
     // Switched off: nothing of it in the run.
     ZubApp().m_params.ZubDetection = false;

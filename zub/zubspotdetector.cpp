@@ -122,10 +122,10 @@ CZubLog& Log()
     return ZubApp().m_log;
 }
 
-bool TraceOn()
+bool DetailOn()
 {
     const SZubParams& p = ZubApp().m_params;
-    return p.WriteConsole || (p.LogProcess && p.LogDetails);
+    return p.LogProcess && p.LogDetails;
 }
 
 bool Enabled()
@@ -509,7 +509,7 @@ void CZubSpotDetector::ProcessFrame(int n, const CZubFrame& roi)
     FitModel();
     ScoreFrame(n);
     KeepBestSpots(n);
-    if (TraceOn())
+    if (DetailOn())
         LogFrameSpot(n);
 }
 
@@ -598,7 +598,7 @@ void CZubSpotDetector::LogFrameSpot(int n) const
             --spot;
     const SZubSpot none;
     const SZubSpot& s = spot ? *spot : none;
-    Log().LogTrace("ZUB PROCESS frame: %4i Spot at: (%3i-%3i) %5.1f", n, s.x, s.y, s.fScore);
+    Log().LogDetail("ZUB PROCESS frame: %4i Spot at: (%3i-%3i) %5.1f", n, s.x, s.y, s.fScore);
 }
 
 std::vector<float> CZubSpotDetector::DetectionImage() const
@@ -735,7 +735,7 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
     if (m_bReady)
         BuildTracks(tracks);
     std::sort(tracks.begin(), tracks.end(), [](const STrack& a, const STrack& b) { return a.iFirst < b.iFirst; });
-    const bool bDetail = p.LogProcess && p.LogDetails;
+    const bool bDetail = DetailOn();
     int nFound = 0;
     for (const STrack& track : tracks)
     {

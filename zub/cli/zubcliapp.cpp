@@ -5,9 +5,11 @@
 #include "zubdoc.h"
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
+#include "zubpictures.h"
 #include "zubview.h"
 #ifdef ZUB_HAVE_FFMPEG
 #include "zubffmpeg.h"
+#include "zubpng.h"
 #endif
 
 #include <algorithm>
@@ -35,6 +37,8 @@ const char kUsage[] =
     "  --simulate                paint the Simulation section's impact into the frames\n"
     "  --csv PATH                write the frames data: a file for one video, a folder\n"
     "                            (one VIDEO.csv each) for several\n"
+    "  --images DIR              write VIDEO-mean.png, VIDEO-mask.png and VIDEO-detection.png\n"
+    "                            (the detection image, candidates circled and numbered)\n"
     "  --quiet                   no log lines, only the summary\n"
     "  --timing                  after each video: time and frames per second of every\n"
     "                            pass, the whole run and the peak memory\n"
@@ -52,6 +56,7 @@ struct SOptions
     bool bQuiet = false;
     bool bTiming = false;
     std::string csv;
+    std::string images;
 };
 
 int UsageError(const std::string& what)
@@ -67,6 +72,49 @@ bool ParseChannel(const std::string& name, int& channel)
         if (name == kNames[i])
             return channel = i, true;
     return false;
+}
+
+// The pictures of every video go into one folder: two videos of one name would share them.
+int CheckImages(const SOptions& o)
+{
+    if (o.images.empty())
+        return 0;
+#ifndef ZUB_HAVE_FFMPEG
+    return UsageError("--images needs the FFmpeg build (PNG output)");
+#else
+    std::vector<std::string> names;
+    for (const std::string& video : o.videos)
+        names.push_back(std::filesystem::path(video).filename().string());
+    std::sort(names.begin(), names.end());
+    const auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice != names.end())
+        return UsageError("--images: two videos named " + *twice + " would write the same pictures");
+    return 0;
+#endif
+}
+
+// Writes the run's pictures into the folder; the reason when one could not be written.
+std::string WritePictures(const std::string& folder, const std::string& video, const CZubDoc& doc)
+{
+#ifdef ZUB_HAVE_FFMPEG
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const std::string stem = (fs::path(folder) / fs::path(video).filename()).string();
+    const std::pair<const char*, SZubPicture> pictures[] = {{"-mean.png", ZubMeanPicture(doc)},
+                                                             {"-mask.png", ZubMaskPicture(doc)},
+                                                             {"-detection.png", ZubDetectionPicture(doc)}};
+    for (const auto& [suffix, picture] : pictures)
+    {
+        std::string error;
+        if (!picture.Empty() &&
+            !ZubWritePng(stem + suffix, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels, error))
+            return error;
+    }
+#else
+    (void)folder, (void)video, (void)doc;
+#endif
+    return {};
 }
 
 // 0 to go on, else the exit status (help, version, usage error).
@@ -103,6 +151,11 @@ int ParseArguments(int argc, char** argv, SOptions& o)
             if (!value(v) || !ParseChannel(v, o.nChannel))
                 return UsageError("--channel takes gray, red, green or blue");
         }
+        else if (arg == "--images")
+        {
+            if (!value(o.images) || o.images.empty())
+                return UsageError("--images needs a folder");
+        }
         else if (arg == "--csv")
         {
             if (!value(o.csv) || o.csv.empty())
@@ -115,7 +168,7 @@ int ParseArguments(int argc, char** argv, SOptions& o)
     }
     if (o.videos.empty())
         return UsageError("no video given");
-    return 0;
+    return CheckImages(o);
 }
 
 int ApplyOverrides(const SOptions& o)
@@ -327,6 +380,12 @@ std::string ProcessVideo(const SOptions& o, const std::string& video, CZubHeadle
     PrintSummary(video, doc);
     if (o.bTiming)
         timer.Print();
+    if (!o.images.empty())
+    {
+        const std::string failure = WritePictures(o.images, video, doc);
+        if (!failure.empty())
+            return failure;
+    }
     if (!o.csv.empty())
     {
         const std::string path = CsvPathFor(o, video);
