@@ -1,7 +1,13 @@
 #include "zubapp.h"
+#include "zubheadlessshell.h"
 #include "zubtest.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -233,6 +239,39 @@ TEST_F(ZubAppTest, UnwritableSettingsAreLogged)
               "Cannot write settings file: /proc/zub-cannot-write-here/Zub.ini");
 }
 
+TEST_F(ZubAppTest, UnreadableSettingsAreLoggedWithTheDefaultUsed)
+{
+    ZubWriteText(m_path, "[KIV_Algorithm]\nMinIncrBright=dword:25 # note\nListSize=dword:30\n"
+                         "[Test]\nLogFilename=my.log\n");
+    app.ReadAllParams();
+    EXPECT_EQ(app.m_params.MinIncrBright, 20);
+    EXPECT_EQ(app.m_params.ListSize, 30);
+    const std::vector<std::string> lines = m_view.ConsoleLines();
+    for (const char* line : {"Cannot read setting KIV_Algorithm.MinIncrBright, default used: 20",
+                             "Cannot read setting Test.LogFilename, default used: zub.log"})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+
+    // A FIFO would hang the reader; neither it nor an oversized file is read or replaced.
+    const std::string fifo = ZubTestDir() + "/settings.fifo";
+    const std::string large = ZubTestDir() + "/large.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ZubWriteText(large, "[Test]\n");
+    ASSERT_EQ(truncate(large.c_str(), CZubProfile::kMaxFileBytes + 1), 0);
+    for (const std::string& path : {fifo, large})
+    {
+        app.SetProfilePath(path);
+        m_view.m_lines.clear();
+        app.ReadAllParams();
+        const std::vector<std::string> read = m_view.ConsoleLines();
+        EXPECT_EQ(std::count(read.begin(), read.end(), "Cannot read settings file, defaults used: " + path), 1);
+        EXPECT_FALSE(app.WriteTestParams());
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(ZubReadFile(large).size(), size_t(CZubProfile::kMaxFileBytes + 1));
+}
+
 TEST(ZubMessageBoxTest, GoesToTheShellOrStderr)
 {
     ZubResetApp();
@@ -247,4 +286,22 @@ TEST(ZubMessageBoxTest, GoesToTheShellOrStderr)
     ZubTrace("Can't open file %s, error = %u", "x.bmp", 2u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Zub: No frames in file.\nCan't open file x.bmp, error = 2\n");
+}
+
+TEST(ZubMessageBoxTest, BoxesFromSeveralThreadsAreAllShown)
+{
+    ZubResetApp();
+    CZubHeadlessShell shell;
+    ZubApp().SetShell(&shell);
+    testing::internal::CaptureStderr();
+    auto show = [] {
+        for (int i = 0; i < 50; ++i)
+            ZubMessageBox("Frame: 7 unexpected size. Skipped.");
+    };
+    std::thread decoder(show);
+    show();
+    decoder.join();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shell.MessageBoxes().size(), 100u);
+    ZubApp().SetShell(nullptr);
 }

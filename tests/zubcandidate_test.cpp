@@ -214,6 +214,7 @@ TEST(ZubCandidateList, FailedAllocationLeavesLaterSlotsWithoutArrays)
         EXPECT_EQ(impact.m_ppPatch, nullptr) << slot;
         EXPECT_EQ(impact.m_piPhotometry, nullptr) << slot;
         EXPECT_EQ(list.GetPatch(slot, 0), nullptr) << slot;
+        EXPECT_EQ(impact.PhotometryAt(0), 0) << slot;
     }
 
     // The results pass goes on: only slot 0 is written.

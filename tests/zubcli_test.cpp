@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -87,6 +88,22 @@ int FirstCandidateFrame(const std::string& out)
         return frame == std::string::npos ? 0 : std::atoi(line.c_str() + frame + 5);
     }
     return 0;
+}
+
+// Candidate #1's summary: position from the planet's centre and brightness increase.
+struct SSummary
+{
+    int x = 0, y = 0, increase = -1000;
+};
+
+SSummary FirstCandidate(const std::string& out)
+{
+    SSummary s;
+    const size_t at = out.find("  #1 ");
+    if (at != std::string::npos)
+        std::sscanf(out.c_str() + at, " #1 frame %*d at (%d, %d) from the planet's centre %*s increase %d", &s.x,
+                    &s.y, &s.increase);
+    return s;
 }
 
 class ZubCli : public testing::Test
@@ -257,6 +274,80 @@ TEST_F(ZubCli, SimulateFindsThePaintedImpact)
     const int frame = FirstCandidateFrame(r.out);
     EXPECT_GE(frame, 50);
     EXPECT_LE(frame, 64);
+}
+
+// The summary speaks as the picture is read, whichever way the reader stores the rows, and
+// gives the brightness increase the detector saw.
+TEST_F(ZubCli, SummaryPositionAndIncreaseAreThePicturesForEveryFormat)
+{
+    SZubSynthOptions o = SmallVideo(true);
+    o.iWidth = 320;
+    o.iHeight = 240;
+    o.flash.dx = 40;
+    o.flash.dy = -25;
+    std::string error;
+    ASSERT_TRUE(ZubSynthWriteSer(o, "flash.ser", error)) << error;
+    SCliResult r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=20", "flash.ser"});
+    const SSummary ser = FirstCandidate(r.out);
+    EXPECT_NEAR(ser.x, 40, 2) << r.out;
+    EXPECT_NEAR(ser.y, -25, 2) << r.out;
+    EXPECT_GE(ser.increase, 20) << r.out;
+
+#ifdef ZUB_HAVE_FFMPEG
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no ffmpeg program";
+    ASSERT_TRUE(ZubSynthWriteVideo(o, "flash.avi", EZubSynthCodec::RawGray, error)) << error;
+    r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=20", "flash.avi"});
+    const SSummary avi = FirstCandidate(r.out);
+    EXPECT_NEAR(avi.x, ser.x, 1) << r.out;
+    EXPECT_NEAR(avi.y, ser.y, 1) << r.out;
+    EXPECT_NEAR(avi.increase, ser.increase, 2) << r.out;
+#endif
+}
+
+// --csv overwrites only an earlier frames-data CSV, never an input or another video's CSV;
+// a refused run processes nothing.
+TEST_F(ZubCli, CsvNeverOverwritesOtherFiles)
+{
+    const std::string video = Synth("night1.ser", true);
+    const std::string other = Synth("night2.ser", false);
+    const std::string videoBytes = ZubReadText(video);
+    ZubWriteText("notes.txt", "keep me\n");
+    for (const char* dir : {"d1", "d2", "out"})
+        std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(video, "d1/x.ser");
+    std::filesystem::copy_file(video, "d2/x.ser");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--quiet", "--csv", video, other}, {"--quiet", "--csv", "./" + video, video},
+          {"--quiet", "--csv", "notes.txt", video}, {"--quiet", "--csv", "out", "d1/x.ser", "d2/x.ser"}})
+    {
+        const SCliResult r = RunCli(args);
+        EXPECT_EQ(r.status, 2) << args[2];
+        EXPECT_EQ(r.out, "") << "nothing processed";
+        EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    }
+    EXPECT_EQ(ZubReadText(video), videoBytes);
+    EXPECT_EQ(ZubReadText("notes.txt"), "keep me\n");
+    EXPECT_FALSE(ZubFileExists("out/x.ser.csv"));
+
+    // An earlier frames-data CSV is replaced.
+    EXPECT_EQ(RunCli({"--quiet", "--csv", "frames.csv", other}).status, 0);
+    EXPECT_EQ(RunCli({"--quiet", "--csv", "frames.csv", video}).status, 0);
+    EXPECT_TRUE(Contains(ZubReadText("frames.csv"), ";CANDIDATE;"));
+}
+
+// scripts/run adds its sample video only when no argument names a video: an option's value
+// is not one.
+TEST_F(ZubCli, RunScriptTellsOptionValuesFromVideos)
+{
+    auto needsSample = [](const std::string& args) {
+        const std::string command = "bash -c '. \"" ZUB_SOURCE_DIR "/scripts/run\" && needs_sample " + args + "'";
+        return std::system(command.c_str()) == 0;
+    };
+    EXPECT_TRUE(needsSample("--set KIV_Algorithm.MinIncrBright=25"));
+    EXPECT_TRUE(needsSample("--csv out.csv --channel red --quiet"));
+    EXPECT_FALSE(needsSample("--set KIV_Algorithm.MinIncrBright=25 night.ser"));
+    EXPECT_FALSE(needsSample("--csv")) << "zubcli reports the missing value";
 }
 
 TEST_F(ZubCli, ImagesOfTheRunAreWrittenAsPng)

@@ -44,9 +44,13 @@ class CCommandView : public CZubView
 public:
     using CZubView::CZubView;
     std::vector<UINT> m_commands;
+    std::vector<std::string> m_logLines;
+    std::vector<SZubRunState> m_states;
 
 protected:
     void OnOtherCommand(UINT id) override { m_commands.push_back(id); }
+    void OnLogLine(const std::string& text) override { m_logLines.push_back(text); }
+    void OnRunStateChanged() override { m_states.push_back(GetDocument().RunState()); }
 };
 
 class ZubDetect : public testing::Test
@@ -95,7 +99,15 @@ bool Within(int value, double target, double radius)
 TEST_F(ZubDetect, FlashIsFoundOnceAtItsFrameAndPlace)
 {
     const SZubSynthOptions o = VideoWithFlash();
+    // The results pass is still writing what the results dialog reads: no dialog meanwhile.
+    bool bResultsEnabledInResultsPass = true;
+    m_run->m_shell.m_consoleSink = [&](const std::string& line) {
+        m_run->m_lines.push_back(line);
+        if (line == "Init fase: Get RESULTS.")
+            bResultsEnabledInResultsPass = Doc().IsCommandEnabled(ID_VIEW_RESULTS);
+    };
     ASSERT_TRUE(Open(CZubTestRun::Synth("flash.ser", o)));
+    EXPECT_FALSE(bResultsEnabledInResultsPass);
 
     ASSERT_EQ(Doc().CandidateCount(), 1);
     EXPECT_TRUE(Has("FOUND 1 CANDIDATES"));
@@ -134,6 +146,17 @@ TEST_F(ZubDetect, FlashIsFoundOnceAtItsFrameAndPlace)
     const int fx = static_cast<int>(std::lround(cx + o.flash.dx));
     const int fy = static_cast<int>(std::lround(cy + o.flash.dy));
     EXPECT_GT(impact.m_frame.GetPixelRGB(fx, fy)[0], impact.m_frame.GetPixelRGB(fx - 5, fy)[0] + 30);
+
+    // The windows heard of every view line and of each step of the run, in order.
+    EXPECT_EQ(m_view->m_logLines.front(), "***************************************");
+    EXPECT_EQ(m_view->m_logLines.back(), "End fase: RESULTS.");
+    std::vector<int> phases;
+    for (const SZubRunState& state : m_view->m_states)
+        if (state.bRunning && state.nPhase != PHASE_IDLE && (phases.empty() || phases.back() != state.nPhase))
+            phases.push_back(state.nPhase);
+    EXPECT_EQ(phases, (std::vector<int>{PHASE_ROI, PHASE_AVG, PHASE_IMPACT, PHASE_RESULTS}));
+    const SZubRunState end = m_view->m_states.back();
+    EXPECT_TRUE(!end.bRunning && end.nCandidates == 1 && end.bMeanReady && end.bMaskReady && end.bProcessed);
 
     // ShowResults on and not silent: the results command goes to the view, no hint line.
     EXPECT_EQ(m_view->m_commands, std::vector<UINT>{ID_VIEW_RESULTS});

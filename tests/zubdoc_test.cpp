@@ -829,6 +829,8 @@ TEST_F(ZubDocRunTest, SerWithoutWholeFramesDoesNotStartARun)
         ASSERT_TRUE(empty.Open("empty.ser"));
         EXPECT_TRUE(empty.HasLine("Frame size: 160 x 120"));
         EXPECT_TRUE(empty.HasLine("Number of frames: 0"));
+        EXPECT_EQ(empty.HasLine("SER file is cut off: the header says 5 frames, the file holds 0."),
+                  headerCount == 5);
         const std::vector<std::string> tail = {"biCompression: 0", "No frames in file.", "Process aborted!!!"};
         EXPECT_EQ(Slice(empty.m_lines, empty.m_lines.size() - 3, 3), tail);
         EXPECT_EQ(empty.m_shell.m_messageBoxes, std::vector<std::string>{"No frames in file."});

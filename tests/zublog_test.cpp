@@ -116,10 +116,17 @@ TEST_F(ZubLogTest, FrameTraceRule)
 
 TEST_F(ZubLogTest, UnopenableFileDropsLinesAndRetries)
 {
+    CZubRecordingShell shell;
+    ZubApp().SetShell(&shell);
     params.LogProcess = true;
     params.LogFilename = "no-such-folder/zub.log";
     log.Log("dropped");
+    log.Log("dropped too");
     EXPECT_FALSE(log.IsFileOpen());
+    // Told once, on the console and in a box.
+    const std::string report = "Cannot open log file: no-such-folder/zub.log (No such file or directory)";
+    EXPECT_EQ(m_view.ConsoleLines(), (std::vector<std::string>{"dropped", report, "dropped too"}));
+    EXPECT_EQ(shell.m_boxes, std::vector<std::string>{report});
     params.LogFilename = m_file;
     log.Log("kept");
     log.CloseFile();

@@ -100,10 +100,27 @@ TEST(ZubSer, Mono8PassReadsEveryFrameThenCloses)
 TEST(ZubSer, TwoByteSamplesAreScaledByTheirDepth)
 {
     EXPECT_EQ(Convert16(16, {0x1234, 0xFFFF, 0x00FF}), (Bytes{0x12, 0xFF, 0x00}));
-    // LSB-aligned 12-bit samples; stray high bits saturate instead of wrapping.
-    EXPECT_EQ(Convert16(12, {4095, 2048, 15, 0xFFFF}), (Bytes{255, 128, 0, 255}));
+    // 12-bit samples in the low bits, and the same samples in the high bits.
+    EXPECT_EQ(Convert16(12, {4095, 2048, 15}), (Bytes{255, 128, 0}));
+    EXPECT_EQ(Convert16(12, {0xFFF0, 0x8000, 0x00F0}), (Bytes{255, 128, 0}));
     EXPECT_EQ(Convert16(10, {1023, 512}), (Bytes{255, 128}));
     EXPECT_EQ(Convert16(32, {0x1234}), (Bytes{0x12}));
+}
+
+TEST(ZubSer, HighBitLayoutIsDecidedOncePerFile)
+{
+    // A dark first frame reads alike in both layouts; the bright last frame decides.
+    Bytes file = SerHeader(1, 1, 12, 3);
+    file.insert(file.end(), {0x00, 0x01, 0x00, 0x80, 0xF0, 0xFF});
+    const std::string path = WriteSer("high.ser", file);
+    CZubSer ser;
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_TRUE(ser.Open(path));
+        Bytes blue;
+        while (ser.ReadNextFrame())
+            blue.push_back(ser.m_pFrame[0]);
+        EXPECT_EQ(blue, (Bytes{1, 128, 255})) << pass;
+    }
 }
 
 TEST(ZubSer, DepthOfEightOrLessIsOneBytePerPixel)
@@ -171,6 +188,30 @@ TEST(ZubSer, RandomAccessStaysInsideTheFrames)
     EXPECT_EQ(ser.m_iCurrent, 1);
 }
 
+TEST(ZubSer, PlayerSeeksAfterTheEndAndGoesOnFromTheFrameShown)
+{
+    Bytes file = SerHeader(4, 2, 8, 3);
+    AppendFrames(file, 3, 8);
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("three.ser", file)));
+    while (ser.ReadNextFrame()) {
+    }
+    EXPECT_FALSE(ser.IsOpen());
+    ASSERT_TRUE(ser.ReadFrame(0));
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_EQ(ser.m_pFrame[0], 2);
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_FALSE(ser.ReadNextFrame());
+    ser.m_iCurrent = 0;  // a restart after the end
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_EQ(ser.m_pFrame[0], 1);
+    ser.Rewind();  // unambiguous even right after frame 0
+    ASSERT_TRUE(ser.ReadNextFrame());
+    EXPECT_EQ(ser.m_pFrame[0], 1);
+    ser.Close();
+    EXPECT_FALSE(ser.ReadFrame(0));
+}
+
 TEST(ZubSer, BadFilesAndImpossibleGeometryAreRefused)
 {
     CZubSer ser;
@@ -231,7 +272,7 @@ TEST(ZubSer, TrailerGivesFrameTimesAndIsNeverAFrame)
     const int64_t leap = kUnixEpochTicks + 1709251199LL * 10000000 + 9990000;
     Bytes file = SerHeader(2, 2, 8, 3);
     AppendFrames(file, 3, 4);
-    AppendTicks(file, {leap, leap + 333333 + (int64_t(1) << 62), 1});
+    AppendTicks(file, {leap, leap + 333333 + (int64_t(1) << 62), leap + 666666});
     CZubSer ser;
     ASSERT_TRUE(ser.Open(WriteSer("stamps.ser", file)));
     EXPECT_EQ(ser.FrameCount, 3);
@@ -239,7 +280,7 @@ TEST(ZubSer, TrailerGivesFrameTimesAndIsNeverAFrame)
     EXPECT_EQ(ser.GetFrameTicks(1), leap + 333333);
     EXPECT_EQ(ser.FormatFrameUtc(0), "2024-02-29 23:59:59.999");
     EXPECT_EQ(ser.FormatFrameUtc(1), "2024-03-01 00:00:00.032");
-    EXPECT_EQ(ser.FormatFrameUtc(2), "0001-01-01 00:00:00.000");
+    EXPECT_EQ(ser.FormatFrameUtc(2), "2024-03-01 00:00:00.065");
     int64_t micros = 0;
     ASSERT_TRUE(ser.GetFrameUtc(0, micros));
     EXPECT_EQ(micros, 1709251199999000);
@@ -250,7 +291,8 @@ TEST(ZubSer, TrailerGivesFrameTimesAndIsNeverAFrame)
     while (ser.ReadNextFrame())
         ++frames;
     EXPECT_EQ(frames, 3);
-    // The pass closed the file; header facts, stamps and the last frame remain.
+    // Closed: header facts, stamps and the last frame remain.
+    ser.Close();
     EXPECT_FALSE(ser.ReadFrame(0));
     EXPECT_EQ(ser.m_bih.biWidth, 2);
     EXPECT_EQ(ser.m_pFrame.size(), 16u);
@@ -262,6 +304,26 @@ TEST(ZubSer, TrailerGivesFrameTimesAndIsNeverAFrame)
     EXPECT_FALSE(ser.HasTimeStamps());
     EXPECT_EQ(ser.FormatFrameUtc(0), "");
     EXPECT_FALSE(ser.GetFrameUtc(0, micros));
+}
+
+TEST(ZubSer, DoubtfulTrailersGiveNoTimeStamps)
+{
+    const int64_t day = kUnixEpochTicks + 1709251199LL * 10000000;
+    const struct { int32_t header; std::vector<int64_t> ticks; } cases[] = {
+        {4, {day, day + 1, day + 2}},  // cut off: these bytes are the start of frame 4
+        {3, {day, day - 1, day + 2}},  // going backwards
+        {3, {1, 2, 3}},                // year 1
+        {3, {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        Bytes file = SerHeader(8, 4, 8, c.header);
+        AppendFrames(file, 3, 32);
+        AppendTicks(file, c.ticks);
+        CZubSer ser;
+        ASSERT_TRUE(ser.Open(WriteSer("doubtful.ser", file)));
+        EXPECT_EQ(ser.FrameCount, 3);
+        EXPECT_FALSE(ser.HasTimeStamps()) << c.ticks[1];
+    }
 }
 
 TEST(ZubSer, RealJupiterRecording)

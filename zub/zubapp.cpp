@@ -151,25 +151,41 @@ std::string FormatFactor(double value)
     return text;
 }
 
+// Reads one key; a value that is there but cannot be read gives the default and says so.
 void ReadKey(const CZubProfile& profile, const char* section, const SZubKey& key,
-             const SZubParams& defaults, SZubParams& params)
+             const SZubParams& defaults, SZubParams& params, CZubLog& log)
 {
+    int number = 0;
+    std::string text;
+    std::string shownDefault;
+    CZubProfile::EValue state = CZubProfile::EValue::Missing;
     switch (key.kind)
     {
     case SZubKey::Int:
-        params.*key.pInt = profile.GetProfileInt(section, key.name, defaults.*key.pInt);
-        break;
     case SZubKey::Flag:
-        params.*key.pFlag = profile.GetProfileInt(section, key.name, defaults.*key.pFlag) != 0;
+        number = key.kind == SZubKey::Int ? defaults.*key.pInt : int(defaults.*key.pFlag);
+        shownDefault = std::to_string(number);
+        state = profile.QueryInt(section, key.name, number);
+        if (key.kind == SZubKey::Int)
+            params.*key.pInt = number;
+        else
+            params.*key.pFlag = number != 0;
         break;
     case SZubKey::Factor:
-        params.*key.pFactor = ParseFactor(
-            profile.GetProfileString(section, key.name, FormatFactor(defaults.*key.pFactor)));
+        text = FormatFactor(defaults.*key.pFactor);
+        shownDefault = text.substr(text.find_first_not_of(' '));
+        state = profile.QueryString(section, key.name, text);
+        params.*key.pFactor = ParseFactor(text);
         break;
     case SZubKey::Text:
-        params.*key.pText = profile.GetProfileString(section, key.name, defaults.*key.pText);
+        text = shownDefault = defaults.*key.pText;
+        state = profile.QueryString(section, key.name, text);
+        params.*key.pText = text;
         break;
     }
+    if (state == CZubProfile::EValue::Unreadable)
+        log.LogText(std::string("Cannot read setting ") + section + "." + key.name +
+                    ", default used: " + shownDefault);
 }
 
 void WriteKey(CZubProfile& profile, const char* section, const SZubKey& key,
@@ -244,13 +260,12 @@ bool SetKeyFromText(const SZubKey& key, const std::string& text, SZubParams& par
     return false;
 }
 
-void ReadSection(CZubProfile& profile, const SZubSection& section, SZubParams& params,
+void ReadSection(const CZubProfile& profile, const SZubSection& section, SZubParams& params,
                  CZubLog& log)
 {
-    profile.Load();
     const SZubParams defaults = SZubParams::Defaults();
     for (const SZubKey* key : StorageOrder(section))
-        ReadKey(profile, section.name, *key, defaults, params);
+        ReadKey(profile, section.name, *key, defaults, params, log);
 
     log.LogText("");
     log.LogText(section.header);
@@ -307,10 +322,20 @@ SZubParams SZubParams::Defaults()
 
 CZubApp::CZubApp() : m_log(m_params), m_profile(CZubProfile::DefaultPath()) {}
 
-void CZubApp::ReadSettingsParams() { ReadSection(m_profile, kSettings, m_params, m_log); }
-void CZubApp::ReadSimulationParams() { ReadSection(m_profile, kSimulation, m_params, m_log); }
-void CZubApp::ReadTestParams() { ReadSection(m_profile, kTest, m_params, m_log); }
-void CZubApp::ReadKivParams() { ReadSection(m_profile, kKiv, m_params, m_log); }
+void CZubApp::ReadSettingsParams() { ReadSection(LoadProfile(), kSettings, m_params, m_log); }
+void CZubApp::ReadSimulationParams() { ReadSection(LoadProfile(), kSimulation, m_params, m_log); }
+void CZubApp::ReadTestParams() { ReadSection(LoadProfile(), kTest, m_params, m_log); }
+void CZubApp::ReadKivParams() { ReadSection(LoadProfile(), kKiv, m_params, m_log); }
+
+// Every section reader loads the file; a file that cannot be read is reported once.
+const CZubProfile& CZubApp::LoadProfile()
+{
+    m_profile.Load();
+    if (m_profile.IsUnreadable() && !m_bProfileTroubleLogged)
+        m_log.LogText("Cannot read settings file, defaults used: " + m_profile.GetPath());
+    m_bProfileTroubleLogged = m_profile.IsUnreadable();
+    return m_profile;
+}
 
 bool CZubApp::WriteSettingsParams() { return WriteSection(m_profile, kSettings, m_params, m_log); }
 bool CZubApp::WriteSimulationParams() { return WriteSection(m_profile, kSimulation, m_params, m_log); }
@@ -334,6 +359,17 @@ bool CZubApp::WriteAllParams()
     return ok;
 }
 
+void CZubApp::InitInstance()
+{
+    ReadAllParams();
+    m_bSilent = m_params.SilentMode;
+}
+
+bool CZubApp::ExitInstance()
+{
+    return WriteAllParams();
+}
+
 bool CZubApp::SetParam(const std::string& section, const std::string& key, const std::string& value,
                        std::string& error)
 {
@@ -352,6 +388,7 @@ bool CZubApp::SetParam(const std::string& section, const std::string& key, const
 void CZubApp::SetProfilePath(const std::string& path)
 {
     m_profile = CZubProfile(path);
+    m_bProfileTroubleLogged = false;
 }
 
 CZubApp& ZubApp()

@@ -102,7 +102,8 @@ class IZubShell
 {
 public:
     virtual ~IZubShell() = default;
-    // A plain information box with one OK button.
+    // A plain information box with one OK button. Any thread may call it (a decoder thread
+    // reports frame errors too); it returns when the box was closed.
     virtual void MessageBox(const std::string& text) = 0;
     // The video parameters choice at open; fills params.nChannel when it processes.
     virtual EZubVideoChoice ChooseVideoAction(SZubVideoParams& params)
@@ -115,6 +116,8 @@ public:
     {
         (void)path, (void)bSer, (void)llAvgTimePerFrame;
     }
+    // False for a front end without windows (zubcli), which reports candidates itself.
+    virtual bool HasWindows() const { return true; }
     // A line for the log console window.
     virtual void ConsoleLine(const std::string& text) { (void)text; }
     virtual void SetDocumentTitle(const std::string& title) { (void)title; }
@@ -141,6 +144,12 @@ public:
     void ReadAllParams();
     bool WriteAllParams();
 
+    // Start-up shared by both front ends: the four sections read (and dumped) in start-up
+    // order, then the silent flag taken from SilentMode. Files are opened only after it.
+    void InitInstance();
+    // The desktop program's exit: the four sections written. zubcli never writes settings.
+    bool ExitInstance();
+
     // Sets one parameter by its section and key, checking the value; false with the reason.
     bool SetParam(const std::string& section, const std::string& key, const std::string& value,
                   std::string& error);
@@ -158,7 +167,10 @@ public:
     std::atomic<bool> m_bSilent{false};
 
 private:
+    const CZubProfile& LoadProfile();
+
     CZubProfile m_profile;
+    bool m_bProfileTroubleLogged = false;
     IZubShell* m_pShell = nullptr;
 };
 

@@ -18,6 +18,19 @@ const char* ZubStateText(int32_t state)
     }
 }
 
+const char* ZubAlgorithmText(int algorithm)
+{
+    switch (algorithm)
+    {
+    case 1:
+        return "KIV";
+    case 2:
+        return "ZUB";
+    default:
+        return "???";
+    }
+}
+
 std::string ZubRecordDumpLine(const CZubCandidate& r)
 {
     char line[256];

@@ -40,6 +40,8 @@ public:
 
 // "CANDIDATE", "CLEARED" or "" for a detection state.
 const char* ZubStateText(int32_t state);
+// "KIV" for algorithm 1, "ZUB" for 2, "???" for anything else.
+const char* ZubAlgorithmText(int algorithm);
 // The record's dump line: "Frame: %4i KIV: %3i,%3i (%3i) ZUB: ...".
 std::string ZubRecordDumpLine(const CZubCandidate& record);
 
@@ -60,6 +62,11 @@ public:
     bool HasArrays() const { return m_iFrames > 0; }
     // Patch of 0-based frame index, or null without arrays or outside them.
     const uint8_t* GetPatch(int frameIndex) const;
+    // Photometric value of 0-based frame index; 0 without arrays or outside them.
+    int PhotometryAt(int frameIndex) const
+    {
+        return frameIndex >= 0 && frameIndex < m_iFrames ? m_piPhotometry[frameIndex] : 0;
+    }
     // Copies the patch around the candidate in the record's frame.
     void CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame);
     // Photometric value of frame n's patch: inner 15 x 15 mean minus ring mean.

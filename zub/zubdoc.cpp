@@ -77,6 +77,7 @@ bool CZubDoc::OnOpenDocument(const std::string& path)
     m_csFileName = path;
     m_bSer = EndsWith(path, "ser");
     NewProcess();
+    PostToView(WM_RUN_STATE);
     return true;
 }
 
@@ -86,6 +87,7 @@ void CZubDoc::OpenChosenFile(const std::string& fileName, const std::string& pat
     m_csPathName = pathName;
     m_bSer = bSer;
     NewProcess();
+    PostToView(WM_RUN_STATE);
 }
 
 void CZubDoc::NewProcess()
@@ -153,6 +155,8 @@ bool CZubDoc::ReadVideoFacts()
         m_llDuration = m_pSer->FrameCount;
         m_llAvgTimePerFrame = 0;
         m_llFrames = m_llDuration;
+        if (const std::string note = m_pSer->MissingFramesNote(); !note.empty())
+            Log().LogText(note);
     }
     else
     {
@@ -531,7 +535,8 @@ bool CZubDoc::IsCommandEnabled(UINT id) const
     case ID_PARAMS_TEST:
         return !m_bRunning;
     case ID_VIEW_RESULTS:
-        return CandidateCount() > 0;
+        // The results pass is still writing the patches the dialog reads.
+        return !m_bRunning && CandidateCount() > 0;
     case ID_VIEW_FRAME_DATA:
         return m_nProcessed >= 1 && !m_bRunning;
     case ID_VIEW_MEAN:
@@ -541,6 +546,12 @@ bool CZubDoc::IsCommandEnabled(UINT id) const
     default:
         return true;
     }
+}
+
+SZubRunState CZubDoc::RunState() const
+{
+    return {m_bRunning, m_nPhase, !m_csFileName.empty(), m_nProcessed >= 1, CandidateCount(),
+            m_bMeanReady, m_bMaskReady};
 }
 
 CZubCandidate* CZubDoc::Record(int n)
@@ -884,6 +895,9 @@ void CZubDoc::EndResultsPhase()
     Log().LogView("End fase: RESULTS.");
     Log().Log("----------------------");
     m_bRunning = false;
+    const IZubShell* shell = ZubApp().GetShell();
+    if (shell && !shell->HasWindows())
+        return;  // a front end without windows lists the candidates itself
     if (Params().ShowResults && !ZubApp().m_bSilent)
         PostToView(WM_COMMAND, ID_VIEW_RESULTS);
     else

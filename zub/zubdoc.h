@@ -5,6 +5,7 @@
 
 #include "zub.h"
 #include "zubcandidate.h"
+#include "zubcommands.h"
 #include "zubframe.h"
 #include "zubmedia.h"
 #include "zubser.h"
@@ -20,22 +21,17 @@
 
 class CZubView;
 
-// Command ids of the menus and of the document's internal commands.
-enum : UINT
+// What the menus and the toolbar depend on: the view reports a change of any of it.
+struct SZubRunState
 {
-    ID_FILE_OPEN = 32783,
-    ID_PARAMS_GENERAL = 32771,
-    ID_VIEW_RESULTS = 32792,
-    ID_PARAMS_SIMULATION = 32794,
-    ID_VIEW_FRAME_DATA = 32797,
-    ID_PARAMS_TEST = 32803,
-    ID_PARAMS_KIV = 32808,
-    ID_START_SOURCE = 32822,
-    ID_STOP_SOURCE = 32823,
-    ID_VIEW_MASK = 32828,
-    ID_VIEW_MEAN = 32829,
-    ID_PROCESS_RUN = 32834,
-    ID_PROCESS_STOP = 32835,
+    bool bRunning = false;
+    int nPhase = 0;
+    bool bFile = false;        // a file was opened
+    bool bProcessed = false;   // the impact pass handled a frame
+    int nCandidates = 0;
+    bool bMeanReady = false;
+    bool bMaskReady = false;
+    bool operator==(const SZubRunState&) const = default;
 };
 
 // Phases of a run (m_nPhase).
@@ -91,6 +87,7 @@ public:
     // Ends the current phase as the end of a stream does: phase 0, its end message posted
     // with the run's id, so that the view can tell a stale message from an earlier run.
     void EndCurrentPhase();
+    SZubRunState RunState() const;
     // A pass is reading (a SER file open, or a decoder running).
     bool IsSourceActive() const { return m_bSerPassOpen || m_nGraphState == 2; }
 

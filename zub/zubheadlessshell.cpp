@@ -4,8 +4,15 @@
 
 void CZubHeadlessShell::MessageBox(const std::string& text)
 {
+    std::lock_guard<std::mutex> lock(m_boxMutex);
     m_messageBoxes.push_back(text);
     std::fprintf(stderr, "Zub: %s\n", text.c_str());
+}
+
+std::vector<std::string> CZubHeadlessShell::MessageBoxes() const
+{
+    std::lock_guard<std::mutex> lock(m_boxMutex);
+    return m_messageBoxes;
 }
 
 EZubVideoChoice CZubHeadlessShell::ChooseVideoAction(SZubVideoParams& params)

@@ -5,6 +5,7 @@
 #include "zubapp.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,20 @@ public:
     EZubVideoChoice ChooseVideoAction(SZubVideoParams& params) override;
     void PlayVideo(const std::string& path, bool bSer, int64_t llAvgTimePerFrame) override;
     void ConsoleLine(const std::string& text) override;
+    bool HasWindows() const override { return m_bWindows; }
 
+    // Tests stand in for the desktop program; zubcli clears it.
+    bool m_bWindows = true;
     // The answer to the video parameters choice, and the channel when it processes.
     EZubVideoChoice m_choice = EZubVideoChoice::Process;
     int m_nChannel = 0;
     // Where console lines go; none: dropped.
     std::function<void(const std::string&)> m_consoleSink;
-    // Everything shown so far, for the owner to inspect.
+    // Everything shown so far, for the owner to inspect (boxes may come from any thread).
+    std::vector<std::string> MessageBoxes() const;
     std::vector<std::string> m_messageBoxes;
     std::vector<std::string> m_playedVideos;
+
+private:
+    mutable std::mutex m_boxMutex;
 };

@@ -3,7 +3,9 @@
 #include "zubapp.h"
 #include "zubwnd.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 
 namespace
 {
@@ -97,38 +99,71 @@ void CZubLog::SendToConsole(const std::string& text)
         m_pView->SendMessage(WM_LOG_CONSOLE, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// Called with the file lock held. A failure is reported once per file name (until the
+// file opens again): `failure` gets the text, which the caller reports after the lock.
+FILE* CZubLog::OpenFile(const char* mode, std::string& failure)
+{
+    FILE* file = std::fopen(m_params.LogFilename.c_str(), mode);
+    if (file)
+        m_sReportedFailure.clear();
+    else if (m_params.LogFilename != m_sReportedFailure)
+    {
+        m_sReportedFailure = m_params.LogFilename;
+        failure = "Cannot open log file: " + m_params.LogFilename + " (" + std::strerror(errno) + ")";
+    }
+    return file;
+}
+
+// The run goes on without its file; the user is told on the console and in a box.
+void CZubLog::ReportOpenFailure(const std::string& failure)
+{
+    if (failure.empty())
+        return;
+    SendToConsole(failure);
+    ZubMessageBox(failure);
+}
+
 void CZubLog::AppendToFile(const std::string& text)
 {
     if (!m_params.LogProcess || m_params.LogFilename.empty())
         return;
-    std::lock_guard<std::mutex> lock(m_fileMutex);
-    if (!m_file)
-        m_file = std::fopen(m_params.LogFilename.c_str(), "ab");
-    if (!m_file)
-        return;  // dropped; the next line tries again
-    std::fwrite(text.data(), 1, std::min(text.size(), kMaxLine), m_file);
-    std::fputc('\n', m_file);
-    std::fflush(m_file);
-    if (m_params.LogFlush)
+    std::string failure;
     {
-        std::fclose(m_file);
-        m_file = nullptr;
+        std::lock_guard<std::mutex> lock(m_fileMutex);
+        if (!m_file)
+            m_file = OpenFile("ab", failure);
+        if (m_file)  // otherwise dropped; the next line tries again
+        {
+            std::fwrite(text.data(), 1, std::min(text.size(), kMaxLine), m_file);
+            std::fputc('\n', m_file);
+            std::fflush(m_file);
+            if (m_params.LogFlush)
+            {
+                std::fclose(m_file);
+                m_file = nullptr;
+            }
+        }
     }
+    ReportOpenFailure(failure);
 }
 
 void CZubLog::ResetFile()
 {
     if (!m_params.LogProcess || m_params.LogFilename.empty())
         return;
-    std::lock_guard<std::mutex> lock(m_fileMutex);
-    if (m_file)
-        std::fclose(m_file);
-    m_file = std::fopen(m_params.LogFilename.c_str(), "wb");
-    if (m_file && m_params.LogFlush)
+    std::string failure;
     {
-        std::fclose(m_file);
-        m_file = nullptr;
+        std::lock_guard<std::mutex> lock(m_fileMutex);
+        if (m_file)
+            std::fclose(m_file);
+        m_file = OpenFile("wb", failure);
+        if (m_file && m_params.LogFlush)
+        {
+            std::fclose(m_file);
+            m_file = nullptr;
+        }
     }
+    ReportOpenFailure(failure);
 }
 
 void CZubLog::CloseFile()

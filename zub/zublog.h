@@ -46,9 +46,12 @@ private:
     static std::string Format(const char* format, va_list args);
     void SendToConsole(const std::string& text);
     void AppendToFile(const std::string& text);
+    FILE* OpenFile(const char* mode, std::string& failure);
+    void ReportOpenFailure(const std::string& failure);
 
     const SZubParams& m_params;
     CZubWnd* m_pView = nullptr;
     FILE* m_file = nullptr;
+    std::string m_sReportedFailure;  // the file name whose open failure was reported
     mutable std::mutex m_fileMutex;
 };

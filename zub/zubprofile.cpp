@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -39,6 +41,42 @@ std::string EnvOrEmpty(const char* name)
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
 }
+
+enum class EFile
+{
+    Missing,
+    Read,
+    Unreadable,
+};
+
+// The whole file, when it is a regular file of at most `limit` bytes. Non-blocking, so that
+// a FIFO without a writer cannot hang the open.
+EFile ReadSmallRegularFile(const std::string& path, long limit, std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? EFile::Missing : EFile::Unreadable;
+    struct stat info {};
+    EFile result = EFile::Unreadable;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= limit)
+    {
+        text.resize(static_cast<size_t>(limit) + 1);  // one more: a file that grew is refused
+        size_t size = 0;
+        ssize_t got = 1;
+        while (size < text.size() && got != 0)
+        {
+            got = ::read(fd, &text[size], text.size() - size);
+            if (got < 0 && errno != EINTR)
+                break;
+            size += got > 0 ? static_cast<size_t>(got) : 0;
+        }
+        if (got >= 0 && size <= static_cast<size_t>(limit))
+            result = EFile::Read;
+        text.resize(size);
+    }
+    ::close(fd);
+    return result;
+}
 }  // namespace
 
 std::string CZubProfile::DefaultPath()
@@ -64,7 +102,16 @@ void CZubProfile::Load()
 {
     m_preamble.clear();
     m_sections.clear();
-    std::ifstream in(m_path, std::ios::binary);
+    std::string text;
+    const EFile state = ReadSmallRegularFile(m_path, kMaxFileBytes, text);
+    m_bUnreadable = state == EFile::Unreadable;
+    if (state == EFile::Read)
+        Parse(text);
+}
+
+void CZubProfile::Parse(const std::string& text)
+{
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line))
     {
@@ -102,6 +149,9 @@ bool CZubProfile::Save() const
 {
     namespace fs = std::filesystem;
     std::error_code ec;
+    struct stat info {};
+    if (m_bUnreadable || (::stat(m_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)))
+        return false;
     const fs::path target(m_path);
     if (target.has_parent_path())
         fs::create_directories(target.parent_path(), ec);
@@ -173,28 +223,50 @@ void CZubProfile::SetRaw(const std::string& section, const std::string& key, std
     target->lines.push_back({key, std::move(value)});
 }
 
+CZubProfile::EValue CZubProfile::QueryInt(const std::string& section, const std::string& key,
+                                          int& value) const
+{
+    const std::string* raw = FindRaw(section, key);
+    if (!raw)
+        return EValue::Missing;
+    if (!StartsWith(*raw, kDwordPrefix))
+        return EValue::Unreadable;
+    const std::string digits = Trim(raw->substr(sizeof(kDwordPrefix) - 1));
+    int number = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [ptr, err] = std::from_chars(digits.data(), end, number);
+    if (digits.empty() || err != std::errc() || ptr != end)
+        return EValue::Unreadable;
+    value = number;
+    return EValue::Read;
+}
+
+CZubProfile::EValue CZubProfile::QueryString(const std::string& section, const std::string& key,
+                                             std::string& value) const
+{
+    const std::string* raw = FindRaw(section, key);
+    if (!raw)
+        return EValue::Missing;
+    if (!StartsWith(*raw, kSzPrefix))
+        return EValue::Unreadable;
+    value = raw->substr(sizeof(kSzPrefix) - 1);
+    return EValue::Read;
+}
+
 int CZubProfile::GetProfileInt(const std::string& section, const std::string& key,
                                int nDefault) const
 {
-    const std::string* raw = FindRaw(section, key);
-    if (!raw || !StartsWith(*raw, kDwordPrefix))
-        return nDefault;
-    const std::string digits = Trim(raw->substr(sizeof(kDwordPrefix) - 1));
-    int value = 0;
-    const char* end = digits.data() + digits.size();
-    const auto [ptr, err] = std::from_chars(digits.data(), end, value);
-    if (digits.empty() || err != std::errc() || ptr != end)
-        return nDefault;
+    int value = nDefault;
+    QueryInt(section, key, value);
     return value;
 }
 
 std::string CZubProfile::GetProfileString(const std::string& section, const std::string& key,
                                           const std::string& sDefault) const
 {
-    const std::string* raw = FindRaw(section, key);
-    if (!raw || !StartsWith(*raw, kSzPrefix))
-        return sDefault;
-    return raw->substr(sizeof(kSzPrefix) - 1);
+    std::string value = sDefault;
+    QueryString(section, key, value);
+    return value;
 }
 
 void CZubProfile::WriteProfileInt(const std::string& section, const std::string& key, int nValue)

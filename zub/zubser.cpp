@@ -17,6 +17,10 @@ constexpr int32_t kColorRgb = 100;
 constexpr int32_t kColorBgr = 101;
 constexpr int64_t kTicksAtUnixEpoch = 621355968000000000;  // 1970-01-01 in 100-ns ticks
 constexpr int64_t kTickMask = (int64_t(1) << 62) - 1;      // the top two bits are a kind flag
+// Time stamps outside 1990-01-01 .. 2200-01-01 are not a recording's.
+constexpr int64_t kTicksPerDay = 864000000000;
+constexpr int64_t kFirstPlausibleTicks = kTicksAtUnixEpoch + 7305 * kTicksPerDay;
+constexpr int64_t kLastPlausibleTicks = kTicksAtUnixEpoch + 84006 * kTicksPerDay;
 
 int32_t ReadInt32(const uint8_t* p)
 {
@@ -45,8 +49,8 @@ int64_t FloorDiv(int64_t a, int64_t b)
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-// One sample reduced to 8 bits. Two-byte samples are little-endian and LSB-aligned:
-// shifted right by (depth - 8), saturated at 255.
+// One sample reduced to 8 bits. Two-byte samples are little-endian, shifted right by
+// (depth - 8) when LSB-aligned or by 8 when in the high bits, saturated at 255.
 template <int Bytes>
 inline uint8_t Sample(const uint8_t* p, int shift)
 {
@@ -164,6 +168,7 @@ bool CZubSer::Open(const std::string& path)
     }
     CountFrames(info.st_size);
     m_file = std::move(file);
+    ChooseSampleLayout();
     ReadTimeStamps(info.st_size);
     m_csPath = path;
     return true;
@@ -172,6 +177,7 @@ bool CZubSer::Open(const std::string& path)
 void CZubSer::Close()
 {
     m_file.Reset();
+    m_bPassEnded = false;
 }
 
 void CZubSer::ClearFacts()
@@ -179,13 +185,15 @@ void CZubSer::ClearFacts()
     FileID.fill(0);
     LuID = ColorID = LittleEndian = 0;
     ImageWidth = ImageHeight = PixelDepthPerPlane = m_iBytesPerPixel = FrameCount = 0;
+    m_iHeaderFrameCount = 0;
     Observer.clear();
     Instrument.clear();
     Telescope.clear();
     DateTime.clear();
     DateTime_UTC.clear();
     m_bih = BITMAPINFOHEADER{};
-    m_iCurrent = m_iNextRead = 0;
+    m_iCurrent = m_iNextRead = m_iCurrentLeft = 0;
+    m_bPassEnded = false;
     m_pFrame.clear();
     m_csPath.clear();
     m_iFrameBytes = m_iRowBytes = 0;
@@ -205,6 +213,7 @@ void CZubSer::DecodeHeader(const uint8_t* header)
     ImageHeight = ReadInt32(header + 30);
     PixelDepthPerPlane = ReadInt32(header + 34);
     FrameCount = ReadInt32(header + 38);
+    m_iHeaderFrameCount = FrameCount;
     Observer = ReadText(header + 42, 40);
     Instrument = ReadText(header + 82, 40);
     Telescope = ReadText(header + 122, 40);
@@ -259,10 +268,36 @@ void CZubSer::CountFrames(int64_t fileSize)
     }
 }
 
+// Writers disagree on where 9..15-bit samples sit in their 16-bit word. A sample above
+// 2^depth - 1 can only be high-bit data, which is then reduced like 16-bit data. The same
+// frames are looked at on every open, so every pass over the file converts alike.
+void CZubSer::ChooseSampleLayout()
+{
+    if (PixelDepthPerPlane <= 8 || PixelDepthPerPlane >= 16 || FrameCount == 0)
+        return;
+    int previous = -1;
+    for (int probe = 0; probe < kLayoutProbes; ++probe) {
+        const int index = static_cast<int>(int64_t(FrameCount) * probe / kLayoutProbes);
+        if (index == previous || !m_file.ReadAt(m_raw.data(), m_raw.size(), FrameOffset(index)))
+            continue;
+        previous = index;
+        uint8_t highBytes = 0;
+        for (size_t i = 1; i < m_raw.size(); i += 2)
+            highBytes |= m_raw[i];
+        if (highBytes >> (PixelDepthPerPlane - 8)) {
+            m_iShift = 8;
+            return;
+        }
+    }
+}
+
+// After a cut-off file's last whole frame come the leftovers of the next one, not a
+// trailer: stamps are read only when the header's count was kept.
 void CZubSer::ReadTimeStamps(int64_t fileSize)
 {
     const int64_t start = FrameOffset(FrameCount);
-    if (FrameCount == 0 || FrameCount > kMaxTimeStamps || fileSize - start < FrameCount * 8)
+    if (FrameCount == 0 || FrameCount != m_iHeaderFrameCount || FrameCount > kMaxTimeStamps ||
+        fileSize - start < FrameCount * 8)
         return;
     std::vector<uint8_t> trailer(static_cast<size_t>(FrameCount) * 8);
     if (!m_file.ReadAt(trailer.data(), trailer.size(), start))
@@ -270,19 +305,45 @@ void CZubSer::ReadTimeStamps(int64_t fileSize)
     m_ticks.resize(static_cast<size_t>(FrameCount));
     for (size_t i = 0; i < m_ticks.size(); ++i)
         m_ticks[i] = ReadInt64(trailer.data() + 8 * i) & kTickMask;
+    if (!PlausibleTicks())
+        m_ticks.clear();
+}
+
+bool CZubSer::PlausibleTicks() const
+{
+    int64_t previous = kFirstPlausibleTicks;
+    for (const int64_t ticks : m_ticks) {
+        if (ticks < previous || ticks >= kLastPlausibleTicks)
+            return false;
+        previous = ticks;
+    }
+    return true;
+}
+
+std::string CZubSer::MissingFramesNote() const
+{
+    if (m_iHeaderFrameCount <= FrameCount)
+        return "";
+    return "SER file is cut off: the header says " + std::to_string(m_iHeaderFrameCount) +
+           " frames, the file holds " + std::to_string(FrameCount) + ".";
 }
 
 bool CZubSer::ReadNextFrame()
 {
     if (!m_file.IsOpen())
         return false;
-    const int index = m_iCurrent == 0 ? 0 : m_iNextRead;
-    if (index >= FrameCount || !ReadAndConvert(index)) {
-        Close();
+    const bool moved = m_iCurrent != m_iCurrentLeft;
+    if (m_bPassEnded && !moved)
+        return false;
+    const int index = moved ? m_iCurrent : m_iNextRead;
+    if (index < 0 || index >= FrameCount || !ReadAndConvert(index)) {
+        m_bPassEnded = true;
+        m_iCurrentLeft = m_iCurrent;
         return false;
     }
+    m_bPassEnded = false;
     m_iNextRead = index + 1;
-    ++m_iCurrent;
+    m_iCurrentLeft = ++m_iCurrent;
     return true;
 }
 
@@ -290,9 +351,16 @@ bool CZubSer::ReadFrame(int index)
 {
     if (!m_file.IsOpen() || index < 0 || index >= FrameCount || !ReadAndConvert(index))
         return false;
-    m_iCurrent = index;
+    m_bPassEnded = false;
+    m_iCurrent = m_iCurrentLeft = index;
     m_iNextRead = index + 1;
     return true;
+}
+
+void CZubSer::Rewind()
+{
+    m_bPassEnded = false;
+    m_iCurrent = m_iCurrentLeft = m_iNextRead = 0;
 }
 
 bool CZubSer::ReadAndConvert(int index)

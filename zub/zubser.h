@@ -1,6 +1,8 @@
 // Reader of SER planetary-camera recordings: a 178-byte header, the frames one after
 // another, then an optional trailer of per-frame UTC time stamps. Every frame is
 // converted into a 24-bit blue-green-red buffer described by m_bih, like decoded video.
+// 9..15-bit samples may sit in the low or the high bits of their 16-bit word: the layout
+// is decided at each open from the same frames, so every pass over a file reads alike.
 #pragma once
 
 #include "zubtypes.h"
@@ -18,6 +20,8 @@ public:
     static constexpr int64_t kMaxFrameBytes = int64_t(1) << 30;
     // Larger trailers are ignored (a 1 x 1 recording of a billion frames is not real).
     static constexpr int64_t kMaxTimeStamps = int64_t(1) << 24;
+    // Frames, spread over the file, looked at to find the layout of 9..15-bit samples.
+    static constexpr int kLayoutProbes = 4;
 
     CZubSer() = default;
     ~CZubSer() = default;
@@ -31,16 +35,22 @@ public:
     bool Open(const std::string& path);
     // Closes the file; header facts, time stamps and the last frame stay available.
     void Close();
-    bool IsOpen() const { return m_file.IsOpen(); }
-    // Converts the next frame into m_pFrame. After FrameCount frames (or on a read
-    // failure) the file is closed and false returned: the normal end of a pass.
-    // Setting m_iCurrent to 0 restarts at the first frame.
+    // False once closed, and once a pass has ended (until ReadFrame or a restart).
+    bool IsOpen() const { return m_file.IsOpen() && !m_bPassEnded; }
+    // Converts the next frame into m_pFrame and adds 1 to m_iCurrent. After FrameCount
+    // frames (or on a read failure) the pass ends: false, and false again until a
+    // restart. The next frame is the one after the last read, unless the caller changed
+    // m_iCurrent since: then frame m_iCurrent (0 restarts at the first frame).
     bool ReadNextFrame();
-    // Converts frame `index` into m_pFrame and sets m_iCurrent = index. False for an
-    // index outside 0 .. FrameCount - 1 or a failed read; the file stays open.
+    // Converts frame `index` into m_pFrame and sets m_iCurrent = index; ReadNextFrame
+    // goes on with index + 1. Works after the end of a pass, not after Close. False for
+    // an index outside 0 .. FrameCount - 1 or a failed read; the file stays open.
     bool ReadFrame(int index);
+    // The next ReadNextFrame reads frame 0, whatever was read before.
+    void Rewind();
 
-    // Per-frame time stamps from the trailer, when the file holds it completely.
+    // Per-frame time stamps from the trailer: only when the header's frame count was
+    // kept (a cut-off file has no trailer) and the stamps are plausible dates in order.
     bool HasTimeStamps() const { return !m_ticks.empty(); }
     // 100-ns ticks since 0001-01-01 UTC; 0 when absent or out of range.
     int64_t GetFrameTicks(int index) const;
@@ -49,8 +59,12 @@ public:
     // "YYYY-MM-DD HH:MM:SS.mmm" in UTC, or "" when the frame has no time stamp.
     std::string FormatFrameUtc(int index) const;
 
+    // A cut-off file (the header promises more frames than the file holds): the line that
+    // says so, with both counts; otherwise "".
+    std::string MissingFramesNote() const;
+
     // Header facts, in file order. FrameCount is corrected to the whole frames the file
-    // holds. They survive Close.
+    // holds (m_iHeaderFrameCount keeps the header's value). They survive Close.
     std::array<char, 14> FileID{};
     int32_t LuID = 0;
     // 100 = RGB, 101 = BGR (three samples per pixel); any other value is one sample.
@@ -64,6 +78,7 @@ public:
     // Bytes of one pixel in the file, all samples of it: 1, 2, 3 or 6.
     int32_t m_iBytesPerPixel = 0;
     int32_t FrameCount = 0;
+    int32_t m_iHeaderFrameCount = 0;
     std::string Observer;
     std::string Instrument;
     std::string Telescope;
@@ -95,7 +110,7 @@ public:
     CFile m_file;
     BITMAPINFOHEADER m_bih{};
     // Frame in m_pFrame after ReadFrame; ReadNextFrame adds 1 (from the start it is then
-    // the next frame to read).
+    // the next frame to read). A caller sets it to 0 to restart.
     int32_t m_iCurrent = 0;
     // The converted frame, m_bih.biSizeImage bytes whenever FrameCount > 0.
     std::vector<uint8_t> m_pFrame;
@@ -108,7 +123,9 @@ private:
     void DecodeHeader(const uint8_t* header);
     bool PrepareLayout();
     void CountFrames(int64_t fileSize);
+    void ChooseSampleLayout();
     void ReadTimeStamps(int64_t fileSize);
+    bool PlausibleTicks() const;
     bool ReadAndConvert(int index);
     int64_t FrameOffset(int index) const { return kHeaderSize + index * m_iFrameBytes; }
 
@@ -116,8 +133,9 @@ private:
     int64_t m_iRowBytes = 0;    // one raw row in the file
     int m_iShift = 0;           // right shift of a 16-bit sample down to 8 bits
     RowConverter m_convertRow = nullptr;
-    int32_t m_iNextRead = 0;    // the frame after the last one read; ReadNextFrame reads it
-                                // unless m_iCurrent is 0
+    int32_t m_iNextRead = 0;    // the frame after the last one read
+    int32_t m_iCurrentLeft = 0; // m_iCurrent as the reader left it: a change is the caller's
+    bool m_bPassEnded = false;  // ReadNextFrame met the end; the file stays open for seeks
     std::vector<uint8_t> m_raw; // one raw frame, reused by every read
     std::vector<int64_t> m_ticks;
 };

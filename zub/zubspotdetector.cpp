@@ -698,7 +698,8 @@ bool CZubSpotDetector::Mark(const STrack& track, CZubCandidate* records, int nRe
     if (record.m_iFrame != peak.iFrame || record.m_iZubState != ZUB_STATE_NONE)
         return false;
     record.m_ptZub = {peak.x, peak.y};
-    record.m_iZubValue = static_cast<int32_t>(std::lround(peak.fIncrease));
+    // On the scale of the difference image, as KIV's value: the frame's level plus the increase.
+    record.m_iZubValue = std::clamp(record.m_iLevel + static_cast<int32_t>(std::lround(peak.fIncrease)), 0, 255);
     // Found by KIV too: listed once, as KIV's candidate.
     const int first = std::max(1, peak.iFrame - p.RejectDuplicities);
     const int last = std::min(nRecords, peak.iFrame + p.RejectDuplicities);

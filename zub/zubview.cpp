@@ -19,6 +19,22 @@ CZubView::~CZubView()
 
 LRESULT CZubView::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    HandleMessage(msg, wParam, lParam);
+    CheckRunState();
+    return 0;
+}
+
+void CZubView::CheckRunState()
+{
+    const SZubRunState state = m_doc.RunState();
+    if (state == m_lastRunState)
+        return;
+    m_lastRunState = state;
+    OnRunStateChanged();
+}
+
+void CZubView::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
+{
     switch (msg)
     {
     case WM_FRAME_CLEAR:
@@ -53,10 +69,14 @@ LRESULT CZubView::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         EndPhase(m_bArmedResults, &CZubDoc::EndResultsPhase, wParam);
         break;
     case WM_LOG_VIEW:
+    {
+        const char* text = reinterpret_cast<const char*>(lParam);
         m_csLog += "\r\n";
-        m_csLog += reinterpret_cast<const char*>(lParam);
+        m_csLog += text;
+        OnLogLine(text);
         OnLogChanged();
         break;
+    }
     case WM_LOG_CONSOLE:
         if (IZubShell* shell = ZubApp().GetShell())
             shell->ConsoleLine(reinterpret_cast<const char*>(lParam));
@@ -79,7 +99,6 @@ LRESULT CZubView::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    return 0;
 }
 
 void CZubView::ShowCounters()

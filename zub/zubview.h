@@ -4,14 +4,13 @@
 #pragma once
 
 #include "zubcandidate.h"
+#include "zubdoc.h"
 #include "zubframe.h"
 #include "zubwnd.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
-
-class CZubDoc;
 
 class CZubView : public CZubWnd
 {
@@ -53,10 +52,18 @@ protected:
         (void)bImage, (void)bEraseBackground;
     }
     virtual void OnLogChanged() {}
+    // Each new line of the "Messages" box, as it arrives.
+    virtual void OnLogLine(const std::string& text) { (void)text; }
+    // The run's state changed (running, phase, candidates, mean frame, mask): menus and
+    // toolbar refresh their enabling. Checked after every message the view handles, and on
+    // the document's WM_RUN_STATE after an open.
+    virtual void OnRunStateChanged() {}
     // Commands the document does not handle (the results dialog, for one).
     virtual void OnOtherCommand(UINT id) { (void)id; }
 
 private:
+    void HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    void CheckRunState();
     void ShowCounters();
     void ShowFrame();
     void ArmPhases();
@@ -64,4 +71,5 @@ private:
     void EndPhase(bool& bArmed, void (CZubDoc::*endWork)(), WPARAM runId);
 
     CZubDoc& m_doc;
+    SZubRunState m_lastRunState;
 };

@@ -30,6 +30,8 @@ constexpr UINT WM_END_IMPACT = WM_USER + 8;
 constexpr UINT WM_END_RESULTS = WM_USER + 11;
 constexpr UINT WM_LOG_VIEW = WM_USER + 12;
 constexpr UINT WM_LOG_CONSOLE = WM_USER + 13;
+// Posted by the document when the run's state may have changed (see CZubView).
+constexpr UINT WM_RUN_STATE = WM_USER + 30;
 constexpr UINT WM_GRAPH_NOTIFY = WM_APP + 1;
 
 class IZubMessageLoop;

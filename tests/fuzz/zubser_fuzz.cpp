@@ -59,7 +59,7 @@ void ReadAtRandom(CZubSer& ser)
     for (int index : outside)
         Check(!ser.ReadFrame(index));
     Check(ser.IsOpen());
-    ser.m_iCurrent = 0;
+    ser.Rewind();
     if (count > 0)
         Check(ser.ReadNextFrame() && ser.m_iCurrent == 1);
     for (int index : {0, count - 1, count})

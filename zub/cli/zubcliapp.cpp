@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -36,7 +37,8 @@ const char kUsage[] =
     "  --channel gray|red|green|blue   channel reduced to monochrome (gray)\n"
     "  --simulate                paint the Simulation section's impact into the frames\n"
     "  --csv PATH                write the frames data: a file for one video, a folder\n"
-    "                            (one VIDEO.csv each) for several\n"
+    "                            (one VIDEO.csv each) for several; an existing file is\n"
+    "                            replaced only when it is an earlier frames-data CSV\n"
     "  --images DIR              write VIDEO-mean.png, VIDEO-mask.png and VIDEO-detection.png\n"
     "                            (the detection image, candidates circled and numbered)\n"
     "  --quiet                   no log lines, only the summary\n"
@@ -259,11 +261,22 @@ private:
     std::chrono::steady_clock::time_point m_lastDraw;
 };
 
-int PeakPhotometry(const CZubImpact& impact)
+// What the detector saw: the brightness increase of the detection over its frame's level.
+int DetectionIncrease(const CZubDoc& doc, const CZubImpact& impact)
 {
-    if (!impact.HasArrays())
+    const CZubCandidate* record = doc.Record(impact.m_iFrame);
+    if (!record)
         return 0;
-    return *std::max_element(impact.m_piPhotometry.get(), impact.m_piPhotometry.get() + impact.m_iFrames);
+    return (impact.m_iAlgorithm == 1 ? record->m_iKivValue : record->m_iZubValue) - record->m_iLevel;
+}
+
+// The candidate's position from the planet's centre as the picture is read: x to the right,
+// y downward. SER frames hold their top line first, decoded media frames their bottom line.
+// The centre of mass is truncated toward row 0: upward in a SER picture, downward in a
+// decoded one; one row up makes both truncate the same way.
+SZubPoint PicturePosition(const CZubDoc& doc, const CZubImpact& impact)
+{
+    return {impact.m_ptRel.x, doc.m_bSer ? impact.m_ptRel.y : 1 - impact.m_ptRel.y};
 }
 
 void PrintSummary(const std::string& video, const CZubDoc& doc)
@@ -278,9 +291,10 @@ void PrintSummary(const std::string& video, const CZubDoc& doc)
     for (int i = 0; i < count; ++i)
     {
         const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
-        std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  peak %4d", i + 1,
-                    impact.m_iFrame, impact.m_ptRel.x, impact.m_ptRel.y,
-                    impact.m_iAlgorithm == 1 ? "KIV" : "ZUB", PeakPhotometry(impact));
+        const SZubPoint at = PicturePosition(doc, impact);
+        std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  increase %3d", i + 1,
+                    impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm),
+                    DetectionIncrease(doc, impact));
         const std::string utc = doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
         if (!utc.empty())
             std::printf("  %s UTC", utc.c_str());
@@ -349,6 +363,74 @@ std::string CsvPathFor(const SOptions& o, const std::string& video)
     return (fs::path(o.csv) / fs::path(video).filename()).string() + ".csv";
 }
 
+// One file: the same existing file (links included), or the same absolute, normal path.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec))
+        return true;
+    const fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    const fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return !ec && pa == pb;
+}
+
+// Why the frames data must not be written over `path`, or "" when nothing of value is lost:
+// no file yet, an empty file, or an earlier frames-data CSV (the header is its first line).
+std::string CsvOverwriteRefusal(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status))
+        return {};
+    if (!fs::is_regular_file(status))
+        return "is not a regular file";
+    if (fs::file_size(path, ec) == 0 && !ec)
+        return {};
+    std::string header = ZubFramesCsvHeader();
+    std::ifstream in(path, std::ios::binary);
+    std::string head(header.size() + 1, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    header.pop_back();  // its line feed: either ending of the first line will do
+    if (head.rfind(header + "\n", 0) == 0 || head.rfind(header + "\r", 0) == 0)
+        return {};
+    return "exists and is not a frames-data CSV";
+}
+
+int OutputError(const std::string& what)
+{
+    std::fprintf(stderr, "zubcli: %s\n", what.c_str());
+    return 2;
+}
+
+// Checks every CSV path before any video is processed: it overwrites no input, no file other
+// than a frames-data CSV, and no other video's CSV.
+int CheckCsvOutputs(const SOptions& o)
+{
+    if (o.csv.empty())
+        return 0;
+    if (o.videos.size() > 1 && !std::filesystem::is_directory(o.csv))
+        return UsageError("--csv must name a folder when several videos are given");
+    std::vector<std::string> outputs;
+    for (const std::string& video : o.videos)
+    {
+        const std::string path = CsvPathFor(o, video);
+        for (const std::string& input : o.videos)
+            if (SameFile(path, input))
+                return OutputError("--csv " + path + " is the input " + input + ": not overwritten");
+        for (size_t k = 0; k < outputs.size(); ++k)
+            if (SameFile(path, outputs[k]))
+                return OutputError(o.videos[k] + " and " + video + " would both write " + path);
+        const std::string refusal = CsvOverwriteRefusal(path);
+        if (!refusal.empty())
+            return OutputError("--csv " + path + " " + refusal + ": not overwritten");
+        outputs.push_back(path);
+    }
+    return 0;
+}
+
 // Runs one video; an empty string when it was processed, else the reason it failed.
 std::string ProcessVideo(const SOptions& o, const std::string& video, CZubHeadlessShell& shell, CCliView& view)
 {
@@ -401,11 +483,14 @@ int ZubCliMain(int argc, char** argv)
     SOptions options;
     if (const int status = ParseArguments(argc, argv, options))
         return status < 0 ? 0 : status;
+    if (const int status = CheckCsvOutputs(options))
+        return status;
 
     CZubApp& app = ZubApp();
     CZubHeadlessLoop loop;
     ZubSetMessageLoop(&loop);
     CZubHeadlessShell shell;
+    shell.m_bWindows = false;
     app.SetShell(&shell);
     CZubDoc doc;
 #ifdef ZUB_HAVE_FFMPEG
@@ -418,11 +503,8 @@ int ZubCliMain(int argc, char** argv)
         if (!options.bQuiet)
             std::printf("%s\n", line.c_str());
     };
-    app.ReadAllParams();
+    app.InitInstance();
     int status = ApplyOverrides(options);
-    if (status == 0 && !options.csv.empty() && options.videos.size() > 1 &&
-        !std::filesystem::is_directory(options.csv))
-        status = UsageError("--csv must name a folder when several videos are given");
 
     for (size_t i = 0; status != 2 && i < options.videos.size(); ++i)
     {

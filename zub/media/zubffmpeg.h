@@ -3,6 +3,7 @@
 // from a decoding thread.
 #pragma once
 
+#include "zubavstream.h"
 #include "zubmedia.h"
 
 #include <array>
@@ -31,15 +32,7 @@ public:
     static ZubMediaFactory Factory();
 
 private:
-    struct SState;  // FFmpeg objects, each with its owner
-    enum class EOpen
-    {
-        Ok,
-        Unsupported,
-        NoVideo,
-    };
-
-    EOpen Open(const std::string& path);
+    EZubAvOpen Open(const std::string& path);
     void ReadFacts(SZubMediaFacts& facts);
     static int64_t CountFramesOf(const std::string& path);
     static int64_t CountPacketsOf(const std::string& path);
@@ -47,8 +40,6 @@ private:
     // until the end, an error or a stop. False when FFmpeg reported an error.
     bool DecodeAll(const std::function<void()>& deliver);
     bool ReceiveFrames(const std::function<void()>& deliver);
-    // The state's frame as 24-bit rows, bottom line first, into `pixels`.
-    bool ConvertFrame(uint8_t* pixels);
 
     // Decoding and processing overlap: one thread decodes and converts into a ring of
     // slots, the other hands them to the callback in order.
@@ -62,7 +53,7 @@ private:
     void DecodeThread();
     void DeliverThread(ZubFrameCallback onFrame, CZubWnd* notify);
 
-    std::unique_ptr<SState> m_state;
+    std::unique_ptr<CZubAvStream> m_state;
     std::string m_path;
     BITMAPINFOHEADER m_bih{};
 

@@ -1,0 +1,32 @@
+// A 32 x 32 colour thumbnail of a candidate's neighbourhood, with optional circles that
+// mark the zones of its photometric value.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <cstdint>
+
+class CZubBmpImgResult : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kSide = 32;
+    static constexpr int kBytes = kSide * kSide * 3;
+
+    explicit CZubBmpImgResult(QWidget* parent = nullptr);
+
+    // 32 bottom-up rows of 96 bytes, blue, green, red; null shows white.
+    void SetThumbnail(const uint8_t* pixels);
+    void ClearThumbnail();
+    // Takes effect at the next repaint.
+    void ShowCircles(int on) { m_iShowCircles = on; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_image;  // screen order: buffer row i is line 31 - i
+    int m_iShowCircles = 0;
+};
