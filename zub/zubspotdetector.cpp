@@ -211,10 +211,11 @@ struct CZubSpotDetector::STrack
         ++nFrames;
         x = s.x;
         y = s.y;
-        sumX += s.fScore * s.x;
-        sumY += s.fScore * s.y;
-        sumW += s.fScore;
-        if (s.fScore > peak.fScore)
+        const double weight = std::max(s.fScore, 1e-3f);
+        sumX += weight * s.x;
+        sumY += weight * s.y;
+        sumW += weight;
+        if (nFrames == 1 || s.fScore > peak.fScore)
             peak = s;
     }
 };
@@ -701,15 +702,16 @@ bool CZubSpotDetector::Mark(const STrack& track, CZubCandidate* records, int nRe
     // On the scale of the difference image, as KIV's value: the frame's level plus the increase.
     record.m_iZubValue = std::clamp(record.m_iLevel + static_cast<int32_t>(std::lround(peak.fIncrease)), 0, 255);
     // Found by KIV too: listed once, as KIV's candidate.
-    const int first = std::max(1, peak.iFrame - p.RejectDuplicities);
-    const int last = std::min(nRecords, peak.iFrame + p.RejectDuplicities);
-    for (int f = first; f <= last; ++f)
+    const int64_t first = std::max<int64_t>(1, int64_t{peak.iFrame} - p.RejectDuplicities);
+    const int64_t last = std::min<int64_t>(nRecords, int64_t{peak.iFrame} + p.RejectDuplicities);
+    for (int64_t f = first; f <= last; ++f)
     {
         const CZubCandidate& other = records[f - 1];
         if (other.m_iKivState == ZUB_STATE_CANDIDATE && IsNear(other.m_ptKiv, record.m_ptZub, p.RadiusSearch))
         {
             record.m_iZubState = ZUB_STATE_CLEARED;
-            Log().Log("ZUB frame: %4i at: (%3i-%3i) found by KIV in frame: %i", peak.iFrame, peak.x, peak.y, f);
+            Log().Log("ZUB frame: %4i at: (%3i-%3i) found by KIV in frame: %i", peak.iFrame, peak.x, peak.y,
+                      static_cast<int>(f));
             return false;
         }
     }
@@ -741,7 +743,7 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
     for (const STrack& track : tracks)
     {
         if (track.nFrames < p.ZubMinFrames || track.peak.fScore < static_cast<float>(p.ZubThreshold) ||
-            track.peak.iFrame > nRecords)
+            track.peak.iFrame < 1 || track.peak.iFrame > nRecords)
             continue;
         const double lit = LitShare(track, nRecords);
         if (bDetail)
