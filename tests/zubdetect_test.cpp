@@ -138,6 +138,13 @@ TEST_F(ZubDetect, FlashIsFoundOnceAtItsFrameAndPlace)
     EXPECT_EQ(impact.m_frame.m_iWidth, o.iWidth);
     EXPECT_EQ(impact.m_frame.m_iHeight, o.iHeight);
     EXPECT_EQ(impact.m_frame.m_iBits, FRAME_COLOR_RGB24);
+    // Its place in the frame: the record's centre plus the detection, less half the ROI
+    // (which is not the planet's size).
+    const CZubCandidate& r = *Doc().Record(impact.m_iFrame);
+    ASSERT_NE(r.m_sizeRoi.cx / 2, r.m_sizePlanet.cx / 2);
+    ASSERT_NE(r.m_sizeRoi.cy / 2, r.m_sizePlanet.cy / 2);
+    EXPECT_EQ(impact.m_ptFrame, (SZubPoint{r.m_ptCM.x + r.m_ptKiv.x - r.m_sizeRoi.cx / 2,
+                                           r.m_ptCM.y + r.m_ptKiv.y - r.m_sizeRoi.cy / 2}));
     double cx = 0, cy = 0;
     ZubSynthCentre(o, impact.m_iFrame, cx, cy);
     EXPECT_TRUE(Within(impact.m_ptFrame.x, cx + o.flash.dx, kRadius)) << impact.m_ptFrame.x << " vs " << cx + o.flash.dx;
@@ -162,6 +169,25 @@ TEST_F(ZubDetect, FlashIsFoundOnceAtItsFrameAndPlace)
     EXPECT_EQ(m_view->m_commands, std::vector<UINT>{ID_VIEW_RESULTS});
     EXPECT_FALSE(Has("Select 'View'/'Show results' for view candidates."));
     EXPECT_TRUE(Doc().IsCommandEnabled(ID_VIEW_RESULTS));
+}
+
+// The planet drifts 50 px right and 24 px down over a grey sky: the centres follow the disc,
+// so every crop matches the mean frame and only the flash stands out.
+TEST_F(ZubDetect, DriftingPlanetIsFollowedAndOnlyItsFlashFound)
+{
+    SZubSynthOptions o = VideoWithFlash();
+    o.seed = 7;
+    o.driftX = 0.33;
+    o.driftY = 0.16;
+    o.flash = {120, 6, 20, -12, 70};
+    ASSERT_TRUE(Open(CZubTestRun::Synth("drift.ser", o)));
+    double cx = 0, cy = 0;
+    ZubSynthCentre(o, 150, cx, cy);
+    const SZubPoint cm = Doc().Record(150)->m_ptCM;
+    EXPECT_LT(std::hypot(cm.x - cx, cm.y - cy), 2.0) << cm.x << "," << cm.y;
+    ASSERT_EQ(Doc().CandidateCount(), 1) << "first at frame " << Candidate(0).m_iFrame;
+    EXPECT_GE(Candidate(0).m_iFrame, o.flash.iFrame);
+    EXPECT_LT(Candidate(0).m_iFrame, o.flash.iFrame + o.flash.iDuration);
 }
 
 TEST_F(ZubDetect, RunAgainFindsTheSameCandidate)

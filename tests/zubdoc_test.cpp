@@ -142,6 +142,23 @@ void WriteSer(const std::string& path, int32_t headerCount, int frames, const st
     ZubWriteFile(path, data.data(), data.size());
 }
 
+// "endless.avi": more frames than records can be made for; any other file fails to open.
+class CEndlessSource : public IZubMediaSource
+{
+public:
+    bool Connect(const std::string& path, SZubMediaFacts* facts) override
+    {
+        facts->bih.biWidth = kWidth;
+        facts->bih.biHeight = kHeight;
+        facts->bih.biBitCount = 24;
+        facts->llFrames = INT64_MAX / 2;
+        return path == "endless.avi";
+    }
+    bool Run(ZubFrameCallback, CZubWnd*) override { return false; }
+    void Stop() override {}
+    bool TakeEndOfStream() override { return false; }
+};
+
 class ZubDocRunTest : public testing::Test
 {
 protected:
@@ -452,7 +469,7 @@ TEST_F(ZubDocRunTest, RecordsFollowThePlanetAndTheFlash)
     o.flash.iDuration = 3;
     o.flash.dx = 8.0;
     o.flash.dy = -4.0;
-    o.flash.peak = 100.0;
+    o.flash.peak = 120.0;  // its first frame stands out even from a crop one pixel off the mean
     ASSERT_TRUE(run.Open(CZubTestRun::Synth("flash.ser", o)));
     const CZubDoc& doc = run.m_doc;
     const double radius = 0.3 * kHeight;
@@ -697,6 +714,42 @@ TEST_F(ZubDocRunTest, ChoicesAtOpenWhenNotAutomatic)
     EXPECT_EQ(doc.m_nChannel, 2);
     EXPECT_EQ(doc.Record(30)->m_iChannel, 2);
     EXPECT_TRUE(has("End fase: Find IMPACT."));
+}
+
+// Opening a file stops the active run; however the new process ends before its run starts,
+// the document is left idle, not running with nothing to run.
+TEST_F(ZubDocRunTest, OpeningAFileThatStartsNoRunLeavesTheDocumentIdle)
+{
+    CZubTestRun::Synth("active.ser", SmallVideo(10));
+    WriteSer("noframes.ser", 0, 0, {});
+    CZubDoc& doc = run.m_doc;
+    doc.SetMediaFactory([] { return std::make_unique<CEndlessSource>(); });
+    using enum EZubVideoChoice;
+    const struct
+    {
+        EZubVideoChoice choice;
+        int roiAutomatic;  // 0: a fixed ROI larger than the frame
+        const char* path;
+    } kExits[] = {{Cancel, 1, "active.ser"}, {Play, 1, "active.ser"}, {Process, 0, "active.ser"},
+                  {Process, 1, "noframes.ser"}, {Process, 1, "other.avi"}, {Process, 1, "endless.avi"}};
+    for (const auto& [choice, roiAutomatic, path] : kExits)
+    {
+        SCOPED_TRACE(testing::Message() << path << " " << static_cast<int>(choice) << " " << roiAutomatic);
+        Params().ProcessAuto = true;
+        Params().ROIAutomatic = 1;
+        ASSERT_TRUE(doc.OnOpenDocument("active.ser"));
+        ASSERT_TRUE(doc.m_bRunning);
+        Params().ProcessAuto = false;
+        Params().ROIAutomatic = roiAutomatic;
+        run.m_shell.m_choice = choice;
+        doc.OpenChosenFile(path, path, std::string(path).ends_with("ser"));
+        EXPECT_FALSE(doc.m_bRunning);
+        EXPECT_EQ(doc.m_nPhase, PHASE_IDLE);
+        EXPECT_TRUE(doc.IsCommandEnabled(ID_PROCESS_RUN));
+        EXPECT_TRUE(doc.IsCommandEnabled(ID_PARAMS_KIV));
+        EXPECT_TRUE(run.WaitIdle(2000));
+    }
+    EXPECT_TRUE(run.HasLine("Could not create data array for all frames!!!"));
 }
 
 TEST_F(ZubDocRunTest, FixedRoi)
@@ -970,6 +1023,22 @@ TEST_F(ZubDocRunTest, NoPlanetSizeGivesAWholeFrameRoiAndTheRunGoesOn)
     EXPECT_TRUE(run.HasLine("End fase: Find IMPACT."));
     EXPECT_EQ(doc.m_nProcessed, 10);
     EXPECT_FALSE(doc.m_bRunning);
+}
+
+TEST_F(ZubDocRunTest, ExtremeRoiFactorsAreClampedBeforeTheRoiIsSized)
+{
+    const std::string path = CZubTestRun::Synth("factor.ser", SmallVideo(10));
+    Params().ROIFactorSize = 1e8;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_TRUE(run.HasLine("ROI: Size limited to 640x480."));
+    // A planet was measured: the factor, not the planet, is to blame.
+    Params().ROIFactorSize = -1.0;
+    ASSERT_TRUE(run.Open(path));
+    EXPECT_TRUE(run.HasLine("ROI: Factor size -1.000 gives an empty ROI. ROI = whole frame."));
+    EXPECT_FALSE(run.HasLine("ROI: No planet size measured. ROI = whole frame."));
+    EXPECT_EQ(run.m_doc.m_sizeRoi, (SZubSize{kWidth, kHeight}));
+    Params().ROIFactorSize = std::nan("");
+    EXPECT_EQ(CZubFrame::ScaleSize({301, 297}), SZubSize{});
 }
 
 TEST_F(ZubDocRunTest, BlackVideoIsMeasuredAroundTheCentre)

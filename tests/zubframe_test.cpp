@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -385,6 +386,24 @@ TEST_F(FrameTest, CenterOfMassSamplesEverySecondPixel)
     *f.GetPixel(20, 30) = 200;
     // x = 7000 / 400 = 17.5 truncated, y = 10000 / 400 = 25
     EXPECT_EQ(f.GetCenterOfMass(), (SZubPoint{17, 25}));
+}
+
+TEST_F(FrameTest, CenterOfMassWeighsOnlyWhatRisesAboveTheSky)
+{
+    CZubFrame f;
+    f.Create(64, 48, FRAME_MONO8);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            *f.GetPixel(x, y) = static_cast<uint8_t>(std::array{19, 20, 20, 21}[(x / 2 + y / 2) % 4]);
+    for (int y = 6; y <= 14; ++y)
+        for (int x = 8; x <= 16; ++x)
+            *f.GetPixel(x, y) = 200;
+    EXPECT_EQ(f.GetCenterOfMass(), (SZubPoint{12, 10})) << "the sky does not pull it toward the middle";
+
+    // Nothing above the sky: the whole flat frame is weighed.
+    f.Create(64, 48, FRAME_MONO8);
+    std::fill_n(f.GetRow(0), 64 * 48, uint8_t{50});
+    EXPECT_EQ(f.GetCenterOfMass(), (SZubPoint{31, 23}));
 }
 
 TEST_F(FrameTest, CenterOfMassWindowAroundPoint)

@@ -140,6 +140,15 @@ TEST_F(ZubSim, ImpactSizeZeroAndOne)
     f = Paint(1);
     EXPECT_EQ(CountPainted(f), 49);
     EXPECT_EQ(Pixel(f, 35, 27), 21);  // trunc(200 exp(-18/8))
+
+    // A negative size paints nothing, yet draws as every frame does.
+    for (const int size : {-1, INT_MIN})
+    {
+        Params().ImpactSize = size;
+        const uint32_t state = m_sim.m_uRandomState;
+        EXPECT_EQ(CountPainted(Paint(1)), 0) << size;
+        EXPECT_EQ(m_sim.m_uRandomState, Advance(state, 3)) << size;
+    }
 }
 
 TEST_F(ZubSim, SpotAndFrameSaturate)

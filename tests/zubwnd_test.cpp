@@ -75,6 +75,19 @@ TEST_F(ZubHeadlessLoopTest, WorkQueuedByAHandlerWaitsForTheNextPump)
     EXPECT_EQ(wnd.Count(kMsgB, 0), 1u);
 }
 
+TEST_F(ZubHeadlessLoopTest, APumpServesWaitingSendsBeforePostedMessages)
+{
+    CRecordingWnd wnd;
+    wnd.PostMessage(kMsgB);
+    std::thread sender([&] { wnd.SendMessage(kMsgA); });
+    ASSERT_TRUE(WaitForPendingSend(m_loop));
+    EXPECT_TRUE(m_loop.PumpPending());
+    sender.join();
+    ASSERT_EQ(wnd.seen.size(), 2u);
+    EXPECT_EQ(wnd.seen[0].msg, kMsgA) << "the send, although it came after the post";
+    EXPECT_EQ(wnd.seen[1].msg, kMsgB);
+}
+
 TEST_F(ZubHeadlessLoopTest, OffTheUiThreadNothingIsDispatched)
 {
     CRecordingWnd wnd;

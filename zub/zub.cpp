@@ -59,9 +59,6 @@ void CZubSimulator::Simulate(int frameNumber, CZubFrame& videoFrame, const CZubC
         m_bWarnedIntensityInc = true;
         return;
     }
-    CZubFrame spot;
-    spot.Create(videoFrame.m_iWidth, videoFrame.m_iHeight, FRAME_MONO8);
-
     SZubPoint pos{SafeSum(record.m_ptCM.x, p.RelativePositionX), SafeSum(record.m_ptCM.y, p.RelativePositionY)};
     const int64_t dy = RandomInRange(-int64_t{p.PositionRandom}, p.PositionRandom);
     const int64_t dx = RandomInRange(-int64_t{p.PositionRandom}, p.PositionRandom);
@@ -71,8 +68,13 @@ void CZubSimulator::Simulate(int frameNumber, CZubFrame& videoFrame, const CZubC
     const double amplitude = static_cast<double>(std::clamp<int64_t>(
         RandomInRange(intensity - p.IntensityRand, intensity + p.IntensityRand), 0, 255 * 255));
 
+    // The loops over -ImpactSize .. +ImpactSize hold no offset for a negative size.
+    if (p.ImpactSize < 0)
+        return;
+    CZubFrame spot;
+    spot.Create(videoFrame.m_iWidth, videoFrame.m_iHeight, FRAME_MONO8);
     // Only offsets that land inside the frame: a huge ImpactSize costs no more than the frame.
-    const int size = std::max(0, p.ImpactSize);
+    const int size = p.ImpactSize;
     const int iFirst = std::max(-size, -pos.y), iLast = std::min(size, spot.m_iHeight - 1 - pos.y);
     const int jFirst = std::max(-size, -pos.x), jLast = std::min(size, spot.m_iWidth - 1 - pos.x);
     for (int i = iFirst; i <= iLast; ++i)

@@ -93,7 +93,9 @@ void CZubDoc::OpenChosenFile(const std::string& fileName, const std::string& pat
 void CZubDoc::NewProcess()
 {
     // A stopped run may still be winding down: its pass must not read into the new run.
+    // Until the new run starts the document is idle, however this process ends.
     StopActiveSource();
+    m_bRunning = false;
     if (IZubShell* shell = ZubApp().GetShell())
     {
         shell->SetDocumentTitle(m_csFileName);
@@ -130,7 +132,10 @@ void CZubDoc::NewProcess()
     SetUpAvgFrames();
     LogChannel();
     if (!CreateRecords())
+    {
+        m_nPhase = PHASE_IDLE;
         return;
+    }
     m_pCandidates = std::make_unique<CZubCandidateList>();
     m_pZub->NewRun();
     StartFirstPass();
@@ -803,8 +808,7 @@ void CZubDoc::EndRoiPhase()
         }
     }
     const SZubSize mean{static_cast<int32_t>(sumCx / m_nRoiFrames), static_cast<int32_t>(sumCy / m_nRoiFrames)};
-    m_sizeRoi = mean.cx > 0 && mean.cy > 0 ? CZubFrame::ScaleSize(mean) : SZubSize{};
-    LimitRoi();
+    SizeRoi(mean);
     m_frameRoi.Create(m_sizeRoi.cx, m_sizeRoi.cy, FRAME_MONO8);
     Log().LogView("Calculated ROI: %ix%i", m_sizeRoi.cx, m_sizeRoi.cy);
     Log().LogView("Init fase: Compute AVG.");
@@ -812,13 +816,20 @@ void CZubDoc::EndRoiPhase()
     StartSource();
 }
 
-void CZubDoc::LimitRoi()
+void CZubDoc::SizeRoi(SZubSize meanPlanet)
 {
-    if (m_sizeRoi.cx < 1 || m_sizeRoi.cy < 1)
+    // Without a planet size, or with a factor that leaves nothing of it: search the whole frame.
+    if (meanPlanet.cx < 1 || meanPlanet.cy < 1)
     {
-        // No planet was measured: search the whole frame.
         m_sizeRoi = {m_bih.biWidth, m_bih.biHeight};
         Log().Log("ROI: No planet size measured. ROI = whole frame.");
+        return;
+    }
+    m_sizeRoi = CZubFrame::ScaleSize(meanPlanet);
+    if (m_sizeRoi.cx < 1 || m_sizeRoi.cy < 1)
+    {
+        m_sizeRoi = {m_bih.biWidth, m_bih.biHeight};
+        Log().Log("ROI: Factor size %.3f gives an empty ROI. ROI = whole frame.", Params().ROIFactorSize);
         return;
     }
     const int maxCx = kMaxRoiPerFrameSide * m_bih.biWidth;

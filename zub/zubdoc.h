@@ -157,7 +157,8 @@ private:
     void SimulationHook(int n, CZubCandidate& record);
     // Difference to the mean, its level and its brightest pixel, into the record.
     void FindBrightestPixel(int n, CZubCandidate& record);
-    void LimitRoi();
+    // The ROI from the mean planet size, within what a frame can use.
+    void SizeRoi(SZubSize meanPlanet);
 
     // m_frameVideo reduced with the run's channel into m_frameMono.
     void ConvertWholeFrame();

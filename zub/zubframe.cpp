@@ -40,6 +40,91 @@ size_t BufferBytes(int width, int height, int bits)
     }
 }
 
+// ---- Centre of mass ----------------------------------------------------------------------
+
+// The sampled pixels of a centre-of-mass window: every second row and column from (x0, y0),
+// upper bounds exclusive.
+struct SSampleWindow
+{
+    int x0, x1, y0, y1;
+};
+
+using SampleCounts = std::array<int64_t, 256>;
+
+SampleCounts SampledHistogram(const CZubFrame& frame, const SSampleWindow& w)
+{
+    SampleCounts counts{};
+    for (int y = w.y0; y < w.y1; y += 2)
+    {
+        const uint8_t* row = frame.GetRow(y);
+        for (int x = w.x0; x < w.x1; x += 2)
+            ++counts[row[x]];
+    }
+    return counts;
+}
+
+// The smallest value that at least num/den of the samples do not exceed.
+int Percentile(const SampleCounts& counts, int64_t total, int64_t num, int64_t den)
+{
+    int v = 0;
+    for (int64_t atOrBelow = counts[0]; atOrBelow * den < total * num && v < 255;)
+        atOrBelow += counts[++v];
+    return v;
+}
+
+// The level the sky's samples stay below: the commonest value of the darker half, plus the
+// sky's spread below it (down to where its bins fall under a sixteenth of the peak, about
+// 2.4 sigma of Gaussian noise) mirrored above it. 0 for a black sky. A sky lies far below
+// the planet's bright level (that of the brightest thousandth of the samples); a level that
+// does not (a frame filled by the Moon's surface has no sky) fades out between an eighth
+// and a quarter of the bright level, so that the centre never jumps between frames.
+int SkyLevel(const SampleCounts& counts)
+{
+    int64_t total = 0;
+    for (const int64_t c : counts)
+        total += c;
+    const int median = Percentile(counts, total, 1, 2);
+    int mode = 0;
+    for (int v = 1; v <= median; ++v)
+        if (counts[v] > counts[mode])
+            mode = v;
+    int low = mode;
+    while (low > 0 && counts[low - 1] * 16 >= counts[mode])
+        --low;
+    const int sky = 2 * mode - low;
+    const int bright = Percentile(counts, total, 999, 1000);
+    return std::clamp(std::min(sky, bright / 4 - sky), 0, 255);
+}
+
+// Centre of the samples weighted by their value above `sky`, each coordinate truncated
+// toward zero; (-1, -1) when nothing weighs.
+SZubPoint WeightedCentre(const CZubFrame& frame, const SSampleWindow& w, int sky)
+{
+    std::array<int, 256> weight{};
+    for (int v = sky + 1; v < 256; ++v)
+        weight[v] = v - sky;
+    // Integer sums stay exact far beyond any frame size; only the quotients are real.
+    int64_t sumX = 0, sumY = 0, sum = 0;
+    for (int y = w.y0; y < w.y1; y += 2)
+    {
+        const uint8_t* row = frame.GetRow(y);
+        int64_t rowSum = 0;
+        for (int x = w.x0; x < w.x1; x += 2)
+        {
+            const int v = weight[row[x]];
+            sumX += static_cast<int64_t>(x) * v;
+            rowSum += v;
+        }
+        sumY += static_cast<int64_t>(y) * rowSum;
+        sum += rowSum;
+    }
+    if (sum == 0)
+        return {-1, -1};
+    const double s = static_cast<double>(sum);
+    return {static_cast<int32_t>(static_cast<double>(sumX) / s),
+            static_cast<int32_t>(static_cast<double>(sumY) / s)};
+}
+
 // ---- Profiles (MeasureExtent, ProfileThreshold16) -------------------------------------
 
 // Width of the smoothing window: odd and at least 1.
@@ -572,47 +657,30 @@ SZubPoint CZubFrame::GetCenterOfMass(SZubPoint p) const
 {
     if (!Require(m_iBits == FRAME_MONO8))
         return {-1, -1};
-    int x0 = 0, x1 = m_iWidth, y0 = 0, y1 = m_iHeight;
+    SSampleWindow w{0, m_iWidth, 0, m_iHeight};
     if (p != SZubPoint{})
     {
         // The largest window centred on p that stays inside the frame.
         if (p.x < m_iWidth / 2)
-            x1 = 2 * p.x;
+            w.x1 = 2 * p.x;
         else
-            x0 = 2 * p.x - m_iWidth;
+            w.x0 = 2 * p.x - m_iWidth;
         if (p.y < m_iHeight / 2)
-            y1 = 2 * p.y;
+            w.y1 = 2 * p.y;
         else
-            y0 = 2 * p.y - m_iHeight;
+            w.y0 = 2 * p.y - m_iHeight;
     }
     // An odd size can put the start one pixel before the frame: keep the sampling grid.
-    if (x0 < 0)
-        x0 += (1 - x0) / 2 * 2;
-    if (y0 < 0)
-        y0 += (1 - y0) / 2 * 2;
-    x1 = std::min(x1, m_iWidth);
-    y1 = std::min(y1, m_iHeight);
+    if (w.x0 < 0)
+        w.x0 += (1 - w.x0) / 2 * 2;
+    if (w.y0 < 0)
+        w.y0 += (1 - w.y0) / 2 * 2;
+    w.x1 = std::min(w.x1, m_iWidth);
+    w.y1 = std::min(w.y1, m_iHeight);
 
-    // Integer sums stay exact far beyond any frame size; only the quotients are real.
-    int64_t sumX = 0, sumY = 0, sum = 0;
-    for (int y = y0; y < y1; y += 2)
-    {
-        const uint8_t* row = GetRow(y);
-        int64_t rowSum = 0;
-        for (int x = x0; x < x1; x += 2)
-        {
-            const int v = row[x];
-            sumX += static_cast<int64_t>(x) * v;
-            rowSum += v;
-        }
-        sumY += static_cast<int64_t>(y) * rowSum;
-        sum += rowSum;
-    }
-    if (sum == 0)
-        return {-1, -1};
-    const double s = static_cast<double>(sum);
-    return {static_cast<int32_t>(static_cast<double>(sumX) / s),
-            static_cast<int32_t>(static_cast<double>(sumY) / s)};
+    // The sky's own level would pull the centre toward the window's middle, the more so the
+    // farther the planet has drifted: only what rises above the sky is weighed.
+    return WeightedCentre(*this, w, SkyLevel(SampledHistogram(*this, w)));
 }
 
 SZubSize CZubFrame::GetPlanetSize(int x, int y)
@@ -813,10 +881,22 @@ void CZubFrame::ReduceMask(int n)
     } while (count > target && count > 0);
 }
 
+namespace
+{
+// Clamped before the cast: the settings file may hold any factor (1e8, a negative one, nan).
+int32_t ScaleSide(int32_t side, double factor)
+{
+    const double scaled = side * factor;
+    if (!(scaled > 0.0))
+        return 0;
+    return static_cast<int32_t>(std::min(scaled, static_cast<double>(INT32_MAX)));
+}
+}  // namespace
+
 SZubSize CZubFrame::ScaleSize(SZubSize s)
 {
     const double factor = ZubApp().m_params.ROIFactorSize;
-    return {static_cast<int32_t>(s.cx * factor), static_cast<int32_t>(s.cy * factor)};
+    return {ScaleSide(s.cx, factor), ScaleSide(s.cy, factor)};
 }
 
 // ---- Output -------------------------------------------------------------------------------

@@ -91,7 +91,8 @@ public:
     void ComputeHistogram();
     int GetMaxValue() const;
     SZubPoint GetCenter() const;
-    // Negative coordinates when the sampled window is black.
+    // Centre of the brightness above the sky's level, over every second pixel of every
+    // second row; negative coordinates when the sampled window is black.
     SZubPoint GetCenterOfMass() const;
     SZubPoint GetCenterOfMass(SZubPoint p) const;
     // Planet width along row y and height along column x; 0 for a run touching the border.
