@@ -4,7 +4,7 @@
 // peak (in units of the frame-to-mean noise), duration and place on the disc, and the false
 // candidates per 1,000 flash-free frames. Prints figures only; it never fails on them.
 //
-// Usage: zubdetect [--quick] [--data DIR] [--only NAME] [--trace]
+// Usage: zubdetect [--quick] [--data DIR] [--only NAME] [--set Section.Key=Value]... [--trace]
 #include "zubapp.h"
 #include "zubdoc.h"
 #include "zubheadlessloop.h"
@@ -48,6 +48,7 @@ struct SOptions
     bool bTrace = false;
     std::string csData;
     std::string csOnly;
+    std::vector<std::string> sets;  // settings other than the defaults, to compare
 };
 
 // The SER pass starts at once instead of after the desktop's start delay.
@@ -400,6 +401,8 @@ struct STable
 {
     int found[2][kNumPlaces][kNumPeaks][kNumDurations] = {};
     int trials[kNumPlaces][kNumPeaks][kNumDurations] = {};
+    int away[2] = {};  // listed candidates of KIV and ZUB away from the flash of their run
+    int runs = 0;
 
     void Add(int place, int peak, int duration, bool bKiv, bool bBoth)
     {
@@ -430,6 +433,9 @@ struct STable
                     found[1][p][i][j] += o.found[1][p][i][j];
                     trials[p][i][j] += o.trials[p][i][j];
                 }
+        away[0] += o.away[0];
+        away[1] += o.away[1];
+        runs += o.runs;
     }
     void Print() const
     {
@@ -468,6 +474,9 @@ struct STable
         line("peak >= 5 sigma, >= 4 frames:", 5, 100);
         line("peak    4 sigma, >= 4 frames:", 4, 4);
         line("peak    3 sigma, >= 4 frames:", 3, 3);
+        if (runs > 0)
+            std::printf("    %s candidates away from the flash in %d runs of one flash: KIV %d, ZUB %d\n", what, runs,
+                        away[0], away[1]);
     }
 };
 
@@ -521,6 +530,10 @@ STable RunSingleFlashes(CHarness& harness, SVideo& v, const std::vector<int>& st
                     if (run.bDone)
                         Score(v, f, run, false, bKiv, bBoth);
                     table.Add(place, i, j, bKiv, bBoth);
+                    ++table.runs;
+                    for (const SRun::SListed& c : run.listed)
+                        if (!Matches(v, f, run, c.frame, c.rel))
+                            ++table.away[c.algorithm == 2 ? 1 : 0];
                 }
     return table;
 }
@@ -615,6 +628,7 @@ bool Wanted(const SOptions& o, const std::string& name)
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each table as it comes
     SOptions o;
     for (int i = 1; i < argc; ++i)
     {
@@ -627,18 +641,34 @@ int main(int argc, char** argv)
             o.csData = argv[++i];
         else if (arg == "--only" && i + 1 < argc)
             o.csOnly = argv[++i];
+        else if (arg == "--set" && i + 1 < argc)
+            o.sets.push_back(argv[++i]);
         else
         {
-            std::fprintf(stderr, "usage: zubdetect [--quick] [--data DIR] [--only NAME] [--trace]\n");
+            std::fprintf(stderr, "usage: zubdetect [--quick] [--data DIR] [--only NAME] [--set Section.Key=Value]... "
+                                 "[--trace]\n");
             return 2;
         }
     }
     const Clock::time_point start = Clock::now();
     CHarness harness(o.bTrace);
+    for (const std::string& set : o.sets)
+    {
+        const size_t dot = set.find('.');
+        const size_t eq = set.find('=');
+        std::string error = "expected Section.Key=Value";
+        if (dot == std::string::npos || eq == std::string::npos || eq < dot ||
+            !ZubApp().SetParam(set.substr(0, dot), set.substr(dot + 1, eq - dot - 1), set.substr(eq + 1), error))
+        {
+            std::fprintf(stderr, "zubdetect: --set %s: %s\n", set.c_str(), error.c_str());
+            return 2;
+        }
+    }
     const SZubParams& p = ZubApp().m_params;
-    std::printf("zubdetect: default settings (KIV: MinIncrBright %d, ListSize %d, MinDetection %d; ZUB: threshold %d sigma, "
+    std::printf("zubdetect: %s settings (KIV: MinIncrBright %d, ListSize %d, MinDetection %d; ZUB: threshold %d sigma, "
                 "%d frames)%s\n",
-                p.MinIncrBright, p.ListSize, p.MinDetection, p.ZubThreshold, p.ZubMinFrames, o.bQuick ? ", quick" : "");
+                o.sets.empty() ? "default" : "these", p.MinIncrBright, p.ListSize, p.MinDetection, p.ZubThreshold,
+                p.ZubMinFrames, o.bQuick ? ", quick" : "");
     std::printf("flashes: Gaussian sigma %.0f px, peak x sin rise and fall; found: a candidate within the flash's frames "
                 "(+%d after) and %.0f px of its place\n",
                 kFlashSigma, kMatchLate, kMatchDistance);
