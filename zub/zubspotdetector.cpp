@@ -260,8 +260,10 @@ void CZubSpotDetector::FilterGrid(FRow&& row, const SGrid& grid, float* out)
         column[i] += box[2 * kBoxRadius * stride + i];
     for (int j = 0; j < grid.h; ++j, out += w)
     {
+        // Two rows enter below, two leave above.
+        const int enter = 2 * j + 2 * kBoxRadius - 1;
         if (j > 0)
-            MoveColumn(column, box + (2 * j + 13) * stride, box + (2 * j + 14) * stride, box + (2 * j - 2) * stride,
+            MoveColumn(column, box + enter * stride, box + (enter + 1) * stride, box + (2 * j - 2) * stride,
                        box + (2 * j - 1) * stride, w);
         FilterRowV(m_rowsGauss.data() + (2 * j + kBoxRadius) * stride, stride, column, out, w);
     }
@@ -289,8 +291,10 @@ void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi)
     const size_t pixels = static_cast<size_t>(roi.m_iWidth) * roi.m_iHeight;
     try
     {
-        if (n == 1 || roi.m_iWidth != m_iRoiWidth || roi.m_iHeight != m_iRoiHeight)
+        if (n == 1)
             StartRun(roi);
+        else if (roi.m_iWidth != m_iRoiWidth || roi.m_iHeight != m_iRoiHeight)
+            return;  // a run without its first mean frame, or without memory for it
         if (m_nStored < kMaxStoredFrames)
         {
             m_stored.insert(m_stored.end(), roi.m_pBits, roi.m_pBits + pixels);
