@@ -385,11 +385,45 @@ bool CZubApp::SetParam(const std::string& section, const std::string& key, const
     return false;
 }
 
+bool CZubApp::GetParam(const std::string& section, const std::string& key, std::string& value) const
+{
+    for (const SZubSection* s : {&kSettings, &kSimulation, &kTest, &kKiv})
+    {
+        if (section != s->name)
+            continue;
+        for (const SZubKey& k : s->keys)
+        {
+            if (key != k.name)
+                continue;
+            switch (k.kind)
+            {
+            case SZubKey::Int:
+                value = std::to_string(m_params.*k.pInt);
+                break;
+            case SZubKey::Flag:
+                value = std::to_string(m_params.*k.pFlag ? 1 : 0);
+                break;
+            case SZubKey::Factor:
+                value = FormatFactor(m_params.*k.pFactor);
+                break;
+            case SZubKey::Text:
+                value = m_params.*k.pText;
+                break;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
 void CZubApp::SetProfilePath(const std::string& path)
 {
     m_profile = CZubProfile(path);
     m_bProfileTroubleLogged = false;
 }
+
+std::string ZubFormatFactor(double value) { return FormatFactor(value); }
+double ZubParseFactor(const std::string& text) { return ParseFactor(text); }
 
 CZubApp& ZubApp()
 {

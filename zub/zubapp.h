@@ -153,6 +153,9 @@ public:
     // Sets one parameter by its section and key, checking the value; false with the reason.
     bool SetParam(const std::string& section, const std::string& key, const std::string& value,
                   std::string& error);
+    // One parameter as text by its section and key (factors "%7.3f", flags 0 or 1); false
+    // for an unknown key.
+    bool GetParam(const std::string& section, const std::string& key, std::string& value) const;
 
     // Points the profile at another file (tests, or a changed $ZUB_REGISTRY).
     void SetProfilePath(const std::string& path);
@@ -173,6 +176,11 @@ private:
     bool m_bProfileTroubleLogged = false;
     IZubShell* m_pShell = nullptr;
 };
+
+// A factor as the settings and the dialogs show it: "%7.3f", whatever the locale.
+std::string ZubFormatFactor(double value);
+// Text read as a decimal number, leading blanks skipped; text that is no number reads as 0.
+double ZubParseFactor(const std::string& text);
 
 // The process's application object.
 CZubApp& ZubApp();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 std::string ZubFramesListState(const CZubCandidate& r)
 {
@@ -53,19 +54,34 @@ std::string ZubFramesCsvLine(const CZubCandidate& r)
     return line;
 }
 
-bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count)
+namespace
+{
+bool Fail(const char* what, const std::string& path, std::string* pError)
+{
+    ZubTrace("Can't %s file %s, error = %u", what, path.c_str(), static_cast<unsigned>(errno));
+    if (pError)
+        *pError = std::string("Can't ") + what + " file " + path + ".";
+    return false;
+}
+}  // namespace
+
+bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count,
+                       std::string* pError)
 {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
-    {
-        ZubTrace("Can't open file %s, error = %u", path.c_str(), static_cast<unsigned>(errno));
-        return false;
-    }
+        return Fail("open", path, pError);
+    struct stat st{};
+    const bool bRegular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
     bool ok = std::fputs(ZubFramesCsvHeader().c_str(), f) >= 0;
     for (int64_t i = 0; ok && records && i < count; ++i)
         ok = std::fputs(ZubFramesCsvLine(records[i]).c_str(), f) >= 0;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok)
-        ZubTrace("Can't write file %s, error = %u", path.c_str(), static_cast<unsigned>(errno));
-    return ok;
+    if (ok)
+        return true;
+    const int cause = errno;
+    if (bRegular)  // never a device or a pipe the user named
+        std::remove(path.c_str());
+    errno = cause;
+    return Fail("write", path, pError);
 }

@@ -18,5 +18,8 @@ std::vector<std::string> ZubFramesList(const CZubCandidate* records, int64_t cou
 std::string ZubFramesCsvHeader();
 std::string ZubFramesCsvLine(const CZubCandidate& record);
 // Writes the header and a line per record (LF endings). False, traced on stderr, when the
-// file cannot be created or written.
-bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count);
+// file cannot be created or written; a file that was begun is then removed, never left
+// half-written. pError receives the user's message: "Can't open file %s." or "Can't write
+// file %s.".
+bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count,
+                       std::string* pError = nullptr);

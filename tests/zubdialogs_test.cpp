@@ -1,0 +1,81 @@
+#include "zubapp.h"
+#include "zubdataframes.h"
+#include "zubdialogs.h"
+#include "zubtest.h"
+
+#include <gtest/gtest.h>
+
+TEST(ZubDialogs, IntegerBoxesAndLimits)
+{
+    int v = 7;
+    for (const char* bad : {"", "   ", "12a", "1.5", "+-3", "99999999999", "- 4"})
+        EXPECT_FALSE(ZubParseDialogInt(bad, v)) << bad;
+    EXPECT_EQ(v, 7);
+    EXPECT_TRUE(ZubParseDialogInt(" -42 ", v) && v == -42);
+    EXPECT_TRUE(ZubParseDialogInt("+5", v) && v == 5);
+
+    // The limits and messages are exercised through the dialogs (tests/ui).
+    EXPECT_EQ(ZubSpinStep(300, 1, 1, 1, 255), 255);
+    EXPECT_EQ(ZubFormatFactor(ZubParseFactor("1.5")), "  1.500");
+    EXPECT_EQ(ZubParseFactor("abc"), 0.0);
+    EXPECT_STREQ(ZubCheckLogFilename(" ", true), "Must be not empty.");
+    EXPECT_EQ(ZubCheckLogFilename("", false), nullptr);
+}
+
+TEST(ZubDialogs, LogFileChange)
+{
+    SZubParams before, after;
+    EXPECT_FALSE(ZubLogFileChanged(before, after));
+    after.LogProcess = true;
+    EXPECT_TRUE(ZubLogFileChanged(before, after));
+    after = before;
+    after.LogFilename = "other.log";
+    EXPECT_TRUE(ZubLogFileChanged(before, after));
+}
+
+TEST(ZubDialogs, ResultsStripAndNavigation)
+{
+    // Thumbnail i shows frame f - 7 + i. Frame 3: thumbnails 0 to 4 (frames -4 to 0) are
+    // white, 5 shows frame 1, the middle one frame 3.
+    for (int i = 0; i <= 4; ++i)
+        EXPECT_EQ(ZubStripFrameIndex(3, i, 100), -1);
+    EXPECT_EQ(ZubStripFrameIndex(3, 5, 100), 0);
+    EXPECT_EQ(ZubStripFrameIndex(3, 7, 100), 2);
+    // The last frame: the seven right of the middle are past the end.
+    EXPECT_EQ(ZubStripFrameIndex(100, 7, 100), 99);
+    for (int i = 8; i < kZubStripThumbnails; ++i)
+        EXPECT_EQ(ZubStripFrameIndex(100, i, 100), -1);
+
+    EXPECT_EQ(ZubPreviousCandidate(0, 3), 2);
+    EXPECT_EQ(ZubPreviousCandidate(2, 3), 1);
+    EXPECT_EQ(ZubNextCandidate(2, 3), 0);
+    EXPECT_EQ(ZubNextCandidate(0, 1), 0);
+
+    CZubImpact impact;
+    impact.m_iAlgorithm = 2;
+    EXPECT_EQ(ZubCandidateEntry(0, impact), "01-ZUB");
+    // A slot without arrays: no frames to show, a zero profile.
+    EXPECT_EQ(ZubSlotFrames(impact, 50), 0);
+    EXPECT_EQ(ZubProfileSeries(impact, 3), (std::vector<int>{0, 0, 0}));
+    ASSERT_TRUE(impact.Allocate(2));
+    impact.m_piPhotometry[0] = 4;
+    impact.m_piPhotometry[1] = 6;
+    EXPECT_EQ(ZubSlotFrames(impact, 50), 2);
+    EXPECT_EQ(ZubProfileSeries(impact, 3), (std::vector<int>{4, 6, 0}));
+}
+
+TEST(ZubDialogs, CsvWriteErrorsLeaveNoFile)
+{
+    std::string error;
+    // A full disk: the write fails, the device is left alone.
+    const CZubCandidate record;
+    EXPECT_FALSE(ZubWriteFramesCsv("/dev/full", &record, 1, &error));
+    EXPECT_EQ(error, "Can't write file /dev/full.");
+    EXPECT_TRUE(ZubFileExists("/dev/full"));
+
+    std::string value;
+    ZubApp().m_params = SZubParams::Defaults();
+    EXPECT_TRUE(ZubApp().GetParam("Settings", "ROIFactorBright", value) && value == "  0.900");
+    EXPECT_TRUE(ZubApp().GetParam("KIV_Algorithm", "Mask", value) && value == "1");
+    EXPECT_FALSE(ZubApp().GetParam("KIV_Algorithm", "Nothing", value));
+}
