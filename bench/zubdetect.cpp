@@ -786,7 +786,8 @@ int main(int argc, char** argv)
     std::printf("\n== all videos\n");
     total.PrintTargets("");
     allFalse.Print("");
-    std::printf("targets: >= 90 %% at >= 5 sigma and >= 4 frames, >= 50 %% at 4 sigma; ZUB <= 1 false candidate per 1,000 frames\n");
+    std::printf("targets: >= 90 %% at >= 5 sigma and >= 4 frames, >= 50 %% at 4 sigma; "
+                "ZUB <= 1 false candidate per 1,000 frames\n");
     std::printf("zubdetect: %.0f s\n", Seconds(start));
     std::error_code ec;
     std::filesystem::remove_all(TempDir(), ec);

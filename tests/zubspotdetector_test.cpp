@@ -35,7 +35,8 @@ void PaintSpot(const std::string& path, const SZubSynthOptions& o, int first, in
         for (int y = -3; y <= 3; ++y)
             for (int x = -3; x <= 3; ++x)
             {
-                const size_t at = frame + static_cast<size_t>(std::lround(cy + dy) + y) * o.iWidth + std::lround(cx + dx) + x;
+                const size_t row = static_cast<size_t>(std::lround(cy + dy) + y);
+                const size_t at = frame + row * o.iWidth + static_cast<size_t>(std::lround(cx + dx) + x);
                 const int add = static_cast<int>(level * std::exp(-(x * x + y * y) / 8.0));
                 bytes[at] = static_cast<char>(std::min(255, static_cast<uint8_t>(bytes[at]) + add));
             }

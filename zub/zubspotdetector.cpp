@@ -584,10 +584,13 @@ void CZubSpotDetector::KeepBestSpots(int n)
                 --at;
             }
             // The place between grid points from the parabolas through the neighbours.
-            const float x = static_cast<float>(m_grid.x0) + 2.0f * (static_cast<float>(i) + Vertex(row[i - 1], s, row[i + 1]));
-            const float y = static_cast<float>(m_grid.y0) + 2.0f * (static_cast<float>(j) + Vertex(above[i], s, below[i]));
+            const float gx = static_cast<float>(i) + Vertex(row[i - 1], s, row[i + 1]);
+            const float gy = static_cast<float>(j) + Vertex(above[i], s, below[i]);
+            const float x = static_cast<float>(m_grid.x0) + 2.0f * gx;
+            const float y = static_cast<float>(m_grid.y0) + 2.0f * gy;
             const float d = m_response[static_cast<size_t>(j) * w + i];
-            best[at] = {n, static_cast<int16_t>(std::lround(x)), static_cast<int16_t>(std::lround(y)), s, d / m_fUnitResponse};
+            best[at] = {n, static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y)), s,
+                        d / m_fUnitResponse};
             count = std::min(count + 1, kMaxSpotsPerFrame);
         }
     }
@@ -687,7 +690,8 @@ double CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
     int litFrame = 0;
     for (; it != m_spots.end() && it->iFrame <= last; ++it)
     {
-        if (it->iFrame == litFrame || std::abs(it->x - place.x) > kTrackRadius || std::abs(it->y - place.y) > kTrackRadius)
+        const bool bAway = std::abs(it->x - place.x) > kTrackRadius || std::abs(it->y - place.y) > kTrackRadius;
+        if (it->iFrame == litFrame || bAway)
             continue;
         litFrame = it->iFrame;
         ++lit;

@@ -27,8 +27,8 @@ class CZubFrame;
 struct SZubSpot
 {
     int32_t iFrame = 0;
-    int16_t x = 0;  // ROI coordinates
-    int16_t y = 0;
+    int32_t x = 0;  // ROI coordinates
+    int32_t y = 0;
     float fScore = 0.0f;     // filtered difference over its noise, in sigma
     float fIncrease = 0.0f;  // brightness increase of a seeing-sized spot, gray levels
 };

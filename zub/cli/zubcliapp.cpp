@@ -109,8 +109,10 @@ std::string WritePictures(const std::string& folder, const std::string& video, c
     for (const auto& [suffix, picture] : pictures)
     {
         std::string error;
-        if (!picture.Empty() &&
-            !ZubWritePng(stem + suffix, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels, error))
+        if (picture.Empty())
+            continue;
+        if (!ZubWritePng(stem + suffix, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels,
+                         error))
             return error;
     }
 #else

@@ -85,7 +85,8 @@ bool ZubWritePng(const std::string& path, const uint8_t* pixels, int width, int 
     bool ok = result >= 0;
     while (ok && (result = avcodec_receive_packet(context.get(), packet.get())) >= 0)
     {
-        ok = std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file.get()) == static_cast<size_t>(packet->size);
+        const size_t size = static_cast<size_t>(packet->size);
+        ok = std::fwrite(packet->data, 1, size, file.get()) == size;
         av_packet_unref(packet.get());
     }
     if (result < 0 && result != AVERROR_EOF)
