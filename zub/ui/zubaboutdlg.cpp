@@ -1,0 +1,17 @@
+#include "zubaboutdlg.h"
+
+#include "ui_zubaboutdlg.h"
+
+#ifndef ZUB_VERSION
+#define ZUB_VERSION "0.0"
+#endif
+
+CZubAboutDlg::CZubAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::CZubAboutDlg>())
+{
+    m_ui->setupUi(this);
+    m_ui->labelTitle->setText(m_ui->labelTitle->text().arg(ZUB_VERSION));
+    m_ui->labelBuild->setText(m_ui->labelBuild->text().arg(__DATE__));
+    setFixedSize(sizeHint());
+}
+
+CZubAboutDlg::~CZubAboutDlg() = default;
