@@ -68,8 +68,9 @@ CMainFrame::CMainFrame(QWidget* parent)
     connect(m_pView, &CZubViewForm::RunStateChanged, this, &CMainFrame::RefreshCommands);
     connect(m_pView, &CZubViewForm::OtherCommand, this, [this](unsigned id) { OnCommand(id); });
     connect(m_pView, &CZubViewForm::HandlersReturned, this, [this] {
+        // Not from inside the handler's caller: a close may be under way there.
         if (m_bClosePending)
-            FinishDeferredClose(false);
+            QTimer::singleShot(0, this, [this] { FinishDeferredClose(false); });
     });
     m_closeWait.setSingleShot(true);
     connect(&m_closeWait, &QTimer::timeout, this, [this] { FinishDeferredClose(true); });
@@ -83,7 +84,7 @@ CMainFrame::~CMainFrame()
 {
     // The decoder is joined before the view it reports to goes, and the view before the
     // document it points to.
-    CloseDocumentOnce();
+    CloseDocument();
     delete m_pView;
     m_pView = nullptr;
     delete m_pConsole;
@@ -382,8 +383,7 @@ void CMainFrame::BeginDeferredClose()
         return;
     m_bClosePending = true;
     // Stop the run and its source now; a decoder thread is joined here.
-    m_pDoc->m_bRunning = false;
-    CloseDocumentOnce();
+    CloseDocument();
     m_closeWait.start(kCloseWaitMs);
     if (m_pView->HandlerDepth() == 0)
         QTimer::singleShot(0, this, [this] { FinishDeferredClose(false); });
@@ -401,18 +401,20 @@ void CMainFrame::FinishDeferredClose(bool bWaitOver)
     close();
 }
 
-void CMainFrame::CloseDocumentOnce()
+void CMainFrame::CloseDocument()
 {
-    if (m_bDocumentClosed)
+    // Again when a handler that was on the stack at the first time started a pass since.
+    if (m_bDocumentClosed && !m_pDoc->m_bRunning && !m_pDoc->IsSourceActive())
         return;
     m_bDocumentClosed = true;
+    m_pDoc->m_bRunning = false;
     m_pDoc->OnCloseDocument();
 }
 
 void CMainFrame::FinishClose()
 {
     m_bClosed = true;
-    CloseDocumentOnce();
+    CloseDocument();
     m_pConsole->hide();
     if (IZubMessageLoop* loop = ZubGetMessageLoop())
         loop->Quit(0);

@@ -93,7 +93,8 @@ private:
     bool IsRunBusy() const;
     void BeginDeferredClose();
     void FinishDeferredClose(bool bWaitOver);
-    void CloseDocumentOnce();
+    // The run stopped, its source stopped (a decoder joined), the log file closed.
+    void CloseDocument();
     void FinishClose();
 
     std::unique_ptr<Ui::CMainFrame> m_ui;
