@@ -13,6 +13,7 @@
 #include "zubviewform.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMessageBox>
@@ -78,10 +79,10 @@ private:
 // Each test starts the program afresh: default parameters, empty settings, a new loop.
 struct SProgram
 {
-    explicit SProgram(const QString& commandLineFile = {})
+    explicit SProgram(const QString& commandLineFile = {}, const std::string& settings = {})
     {
         ZubResetApp();
-        std::filesystem::remove(std::getenv("ZUB_REGISTRY"));
+        ZubWriteText(std::getenv("ZUB_REGISTRY"), settings);
         app = std::make_unique<CZubDesktopApp>();
         app->StartUp(CZubDesktopApp::CommandLineFile({"zub", commandLineFile}));
         ZubApp().m_params.ShowHisto = true;
@@ -213,13 +214,28 @@ private slots:
         QVERIFY(messages.startsWith("\n****") && messages.contains("\nEnd fase: RESULTS."));
         QVERIFY(frame.View()->Image()->HasPicture());
         QVERIFY(frame.grab().save(ZubScreenshotPath("mainfrm-" + kind + "-done.png")));
+
+        CModalWatch watch;
+        QStringList titles;
+        watch.m_other = [&](QWidget* dialog) {
+            titles << dialog->windowTitle();
+            QVERIFY(dialog->grab().save(ZubScreenshotPath("mainfrm-" + kind + (titles.size() == 1 ? "-mean.png" : "-mask.png"))));
+            static_cast<QDialog*>(dialog)->reject();
+        };
+        frame.Action(ID_VIEW_MEAN)->trigger();
+        frame.Action(ID_VIEW_MASK)->trigger();
+        QCOMPARE(titles, QStringList({QString("Mean image of %1 frames").arg(program.Doc().m_nAvgFrames), "Mask frame"}));
     }
 
     // A SER pass runs on the UI thread: the window repaints and Stop is heard during it.
+    // Silent mode shows the counters only.
     void SerPassKeepsTheWindowAlive()
     {
         SProgram program;
         CMainFrame& frame = program.Frame();
+        frame.Action(ID_PROCESS_SILENT)->trigger();
+        QLineEdit* frameNumber = frame.View()->findChild<QLineEdit*>("editFrame");
+        bool bCountersOnly = false;
         int paintsInPass = 0;
         int stopDepth = -1;
         struct SPaintCounter : QObject
@@ -233,12 +249,14 @@ private slots:
             }
         } counter;
         counter.onPaint = [&] { paintsInPass += frame.View()->HandlerDepth() > 0; };
-        frame.View()->Image()->installEventFilter(&counter);
+        frameNumber->installEventFilter(&counter);
         QTimer stopper;
         connect(&stopper, &QTimer::timeout, this, [&] {
             if (stopDepth < 0 && program.Doc().m_nPhase == PHASE_IMPACT && program.Doc().m_nFrame > 20)
             {
                 stopDepth = frame.View()->HandlerDepth();
+                bCountersOnly = !frame.View()->Image()->HasPicture() &&
+                                frameNumber->text() == QString::number(program.Doc().m_nFrame);
                 QToolBar* toolbar = frame.findChild<QToolBar*>();
                 QTest::mouseClick(toolbar->widgetForAction(frame.Action(ID_PROCESS_STOP)), Qt::LeftButton);
             }
@@ -248,6 +266,7 @@ private slots:
         QVERIFY(program.WaitIdle());
         QVERIFY(stopDepth > 0);  // clicked while the pass loop was on the stack
         QVERIFY(paintsInPass > 0);
+        QVERIFY(bCountersOnly);
         QVERIFY(program.Doc().m_nProcessed < kFrames);
         QVERIFY(!frame.View()->Messages()->toPlainText().contains("End fase: Find IMPACT."));
         QVERIFY(program.Enabled(ID_PROCESS_RUN));
@@ -308,15 +327,14 @@ private slots:
     // and takes lines from any thread.
     void ConsoleThroughTheMenu()
     {
-        SProgram program;
+        SProgram program({}, "[Settings]\nShowConsole=dword:1\nSilentMode=dword:1\n");
         CMainFrame& frame = program.Frame();
         CZubConsole* console = frame.Console();
         QAction* menu = frame.Action(ID_VIEW_CONSOLE);
-        QVERIFY(!console->isVisible() && !menu->isChecked());
+        QVERIFY(console->isVisible() && menu->isChecked());
+        QVERIFY(ZubApp().m_bSilent && frame.Action(ID_PROCESS_SILENT)->isChecked());
         QCOMPARE(console->pos(), QPoint(980, 60));
         QVERIFY(console->Text().contains("Reading"));  // the settings dumped at start-up
-        menu->trigger();
-        QVERIFY(console->isVisible() && menu->isChecked());
         menu->trigger();
         QVERIFY(!console->isVisible() && !menu->isChecked());
 
