@@ -9,7 +9,9 @@ std::string ZubMainFrameTitle(const std::string& documentTitle)
 
 std::string ZubRecentFileMenuText(int index, const std::string& path)
 {
-    std::string text = "&" + std::to_string(index + 1) + " ";
+    std::string text = "&";
+    text += std::to_string(index + 1);
+    text += ' ';
     for (const char c : path)
     {
         text += c;
