@@ -100,10 +100,8 @@ struct SProgram
     CMainFrame& Frame() const { return app->Frame(); }
     CZubDoc& Doc() const { return app->Frame().Document(); }
     bool Enabled(UINT id) const { return Frame().Action(id)->isEnabled(); }
-    bool WaitIdle() const
-    {
-        return QTest::qWaitFor([this] { return !Doc().m_bRunning && !Doc().IsSourceActive(); }, kRunTimeoutMs);
-    }
+    // Through the program's own loop: a decoder's sends are served as they come.
+    bool WaitIdle() const { return Doc().RunUntilIdle(kRunTimeoutMs); }
     std::unique_ptr<CZubDesktopApp> app;
 };
 

@@ -16,6 +16,7 @@
 #endif
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -219,7 +220,7 @@ void CMainFrame::OnFileOpen()
 
 bool CMainFrame::OpenDocument(const QString& path)
 {
-    return m_pDoc->OnOpenDocument(QFileInfo(path).absoluteFilePath().toStdString());
+    return m_pDoc->OnOpenDocument(QDir::cleanPath(QFileInfo(path).absoluteFilePath()).toStdString());
 }
 
 void CMainFrame::OnRecentFile(int index)

@@ -6,6 +6,7 @@
 #include "zubstartup.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -54,7 +55,7 @@ std::string CZubDesktopApp::CommandLineFile(const QStringList& arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i)
         if (!arguments[i].startsWith('-'))
-            return QFileInfo(arguments[i]).absoluteFilePath().toStdString();
+            return QDir::cleanPath(QFileInfo(arguments[i]).absoluteFilePath()).toStdString();
     return {};
 }
 
