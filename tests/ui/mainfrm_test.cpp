@@ -81,10 +81,13 @@ private:
     QTimer m_timer;
 };
 
-// Each test starts the program afresh: default parameters, empty settings, a new loop.
+// Files run without the open dialog and end without the results dialog unless a test asks.
+constexpr const char* kQuietSettings = "[Settings]\nProcessAuto=dword:1\nShowResults=dword:0\n";
+
+// Each test starts the program afresh: default parameters, its settings, a new loop.
 struct SProgram
 {
-    explicit SProgram(const QString& commandLineFile = {}, const std::string& settings = {})
+    explicit SProgram(const QString& commandLineFile = {}, const std::string& settings = kQuietSettings)
     {
         ZubResetApp();
         ZubWriteText(std::getenv("ZUB_REGISTRY"), settings);
@@ -231,6 +234,41 @@ private slots:
         QCOMPARE(titles, QStringList({QString("Mean image of %1 frames").arg(program.Doc().m_nAvgFrames), "Mask frame"}));
     }
 
+    // With "Process automaticly at open file" off the open dialog asks (Play opens the player,
+    // PROCESS FILE runs); the run ends in the results window; every dialog opens from its
+    // toolbar button.
+    void OpenDialogResultsAndEveryDialogFromTheToolbar()
+    {
+        SProgram program({}, "[Settings]\nProcessAuto=dword:0\nShowResults=dword:1\n");
+        CMainFrame& frame = program.Frame();
+        CModalWatch watch;
+        QStringList titles;
+        bool bPlay = true;
+        watch.m_other = [&](QWidget* dialog) {
+            titles << dialog->windowTitle();
+            if (dialog->windowTitle() != "Avi Parameters")
+                return static_cast<QDialog*>(dialog)->reject();
+            const QString choice = bPlay ? "Play video" : "PROCESS FILE";
+            for (QPushButton* button : dialog->findChildren<QPushButton*>())
+                if (button->text() == choice)
+                    button->click();
+        };
+        QVERIFY(frame.OpenDocument(Video("ser")));
+        QVERIFY(program.WaitIdle());
+        bPlay = false;
+        frame.Action(ID_PROCESS_RUN)->trigger();
+        QVERIFY(program.WaitIdle());
+        QTRY_COMPARE(titles, QStringList({"Avi Parameters", "Play file", "Avi Parameters", "Zub Results"}));
+
+        titles.clear();
+        QToolBar* toolbar = frame.findChild<QToolBar*>();
+        for (UINT id : {ID_PARAMS_GENERAL, ID_PARAMS_KIV, ID_PARAMS_SIMULATION, ID_PARAMS_TEST, ID_VIEW_RESULTS,
+                        ID_VIEW_FRAME_DATA})
+            qobject_cast<QToolButton*>(toolbar->widgetForAction(frame.Action(id)))->click();
+        QCOMPARE(titles, QStringList({"Zub - Options", "Search impact parameters", "Zub Impact simulation",
+                                      "Test options", "Zub Results", "Data frames"}));
+    }
+
     // A SER pass runs on the UI thread: the window repaints and Stop is heard during it.
     // Silent mode shows the counters only.
     void SerPassKeepsTheWindowAlive()
@@ -284,8 +322,10 @@ private slots:
         for (const char* kind : kKinds)
         {
             for (int phase = PHASE_ROI; phase <= PHASE_RESULTS; ++phase)
-                QTest::addRow("%s phase %d", kind, phase) << kind << phase << 0;
-            QTest::addRow("%s mid impact", kind) << kind << int(PHASE_IMPACT) << 40;
+                QTest::newRow(QString("%1 phase %2").arg(kind).arg(phase).toUtf8().constData())
+                    << QString(kind) << phase << 0;
+            QTest::newRow(QString("%1 mid impact").arg(kind).toUtf8().constData())
+                << QString(kind) << int(PHASE_IMPACT) << 40;
         }
     }
 
@@ -333,7 +373,7 @@ private slots:
     // and takes lines from any thread.
     void ConsoleThroughTheMenu()
     {
-        SProgram program({}, "[Settings]\nShowConsole=dword:1\nSilentMode=dword:1\n");
+        SProgram program({}, std::string(kQuietSettings) + "ShowConsole=dword:1\nSilentMode=dword:1\n");
         CMainFrame& frame = program.Frame();
         CZubConsole* console = frame.Console();
         QAction* menu = frame.Action(ID_VIEW_CONSOLE);

@@ -5,10 +5,16 @@
 #include "zubapp.h"
 #include "zubcommands.h"
 #include "zubconsole.h"
+#include "zubdataframesdlg.h"
 #include "zubdoc.h"
+#include "zubkivdlg.h"
 #include "zubmainframe.h"
+#include "zuboptionsdlg.h"
 #include "zubrecentfiles.h"
+#include "zubresultsdlg.h"
 #include "zubshowframedlg.h"
+#include "zubsimulationdlg.h"
+#include "zubtestoptionsdlg.h"
 #include "zubview.h"
 #include "zubviewform.h"
 #ifdef ZUB_HAVE_FFMPEG
@@ -291,21 +297,37 @@ void CMainFrame::OnAbout()
     dialog.exec();
 }
 
-// The parameter, results and data windows open here once they exist.
+// Each dialog writes its section when it closes; General parameters also sets the silent flag.
 void CMainFrame::OnParamsGeneral()
 {
+    CZubOptionsDlg::RunCommand(this);
     UpdateSilentImage();
 }
 
-void CMainFrame::OnParamsKiv() {}
+void CMainFrame::OnParamsKiv()
+{
+    CZubKivDlg::RunCommand(this);
+}
 
-void CMainFrame::OnParamsSimulation() {}
+void CMainFrame::OnParamsSimulation()
+{
+    CZubSimulationDlg::RunCommand(this);
+}
 
-void CMainFrame::OnParamsTest() {}
+void CMainFrame::OnParamsTest()
+{
+    CZubTestOptionsDlg::RunCommand(this);
+}
 
-void CMainFrame::OnViewResults() {}
+void CMainFrame::OnViewResults()
+{
+    CZubResultsDlg::RunCommand(*m_pDoc, this);
+}
 
-void CMainFrame::OnViewFrameData() {}
+void CMainFrame::OnViewFrameData()
+{
+    CZubDataFramesDlg::RunCommand(*m_pDoc, this);
+}
 
 // ---- Console and silent mode --------------------------------------------------------------
 

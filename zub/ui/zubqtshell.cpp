@@ -1,6 +1,8 @@
 #include "zubqtshell.h"
 
 #include "mainfrm.h"
+#include "zubaviparamsdlg.h"
+#include "zubplay.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -79,4 +81,16 @@ void CZubQtShell::AddToRecentFiles(const std::string& path)
         if (m_pFrame)
             m_pFrame->AddToRecentFiles(QString::fromStdString(path));
     });
+}
+
+EZubVideoChoice CZubQtShell::ChooseVideoAction(SZubVideoParams& params)
+{
+    EZubVideoChoice choice = EZubVideoChoice::Cancel;
+    RunOnUiThread([this, &params, &choice] { choice = CZubAviParamsDlg::Ask(params, m_pFrame.data()); });
+    return choice;
+}
+
+void CZubQtShell::PlayVideo(const std::string& path, bool bSer, int64_t llAvgTimePerFrame)
+{
+    RunOnUiThread([&] { CZubPlay::Play(path, bSer, llAvgTimePerFrame, m_pFrame.data()); });
 }

@@ -1,5 +1,5 @@
 // The desktop program's side of IZubShell: message boxes, the document's title, the
-// recent-files list and the console lines, each carried out on the user-interface thread
+// recent-files list, the console lines, the open dialog and the player, each carried out on the user-interface thread
 // whichever thread asks.
 #pragma once
 
@@ -31,6 +31,9 @@ public:
     void ConsoleLine(const std::string& text) override;
     void SetDocumentTitle(const std::string& title) override;
     void AddToRecentFiles(const std::string& path) override;
+    // The video parameters dialog and the player, over the main window.
+    EZubVideoChoice ChooseVideoAction(SZubVideoParams& params) override;
+    void PlayVideo(const std::string& path, bool bSer, int64_t llAvgTimePerFrame) override;
 
 private:
     class CUiWnd;
