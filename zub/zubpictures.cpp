@@ -2,6 +2,7 @@
 
 #include "zubapp.h"
 #include "zubdoc.h"
+#include "zubframe.h"
 
 #include <algorithm>
 #include <cmath>
@@ -113,4 +114,26 @@ SZubPicture ZubDetectionPicture(const CZubDoc& doc)
         Number(picture, x + kCircleRadius, y - kCircleRadius - 5 * kDigitScale, i + 1, colour);
     }
     return picture;
+}
+
+bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame)
+{
+    frame.Create(0, 0, FRAME_COLOR_RGB24);
+    if (picture.Empty())
+        return false;
+    frame.Create(picture.iWidth, picture.iHeight, FRAME_COLOR_RGB24);
+    const size_t rowBytes = static_cast<size_t>(picture.iWidth) * picture.iChannels;
+    for (int y = 0; y < picture.iHeight; ++y)
+    {
+        const uint8_t* src = picture.pixels.data() + (picture.iHeight - 1 - y) * rowBytes;
+        uint8_t* dst = frame.GetRowRGB(y);
+        for (int x = 0; x < picture.iWidth; ++x, src += picture.iChannels, dst += 3)
+        {
+            const bool bGray = picture.iChannels == 1;
+            dst[0] = bGray ? src[0] : src[2];
+            dst[1] = bGray ? src[0] : src[1];
+            dst[2] = src[0];
+        }
+    }
+    return true;
 }

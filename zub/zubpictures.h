@@ -8,6 +8,7 @@
 #include <vector>
 
 class CZubDoc;
+class CZubFrame;
 
 struct SZubPicture
 {
@@ -23,3 +24,7 @@ struct SZubPicture
 SZubPicture ZubMeanPicture(const CZubDoc& doc);
 SZubPicture ZubMaskPicture(const CZubDoc& doc);
 SZubPicture ZubDetectionPicture(const CZubDoc& doc);
+
+// The picture as a 24-bit frame for the image window, which draws row 0 at the bottom; false
+// (and an empty frame) for an empty picture.
+bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame);
