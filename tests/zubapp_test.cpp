@@ -84,6 +84,9 @@ const std::vector<std::string> kStartupDump = {
     "SubstractAvg:           1",
     "Mask:                   1",
     "MaskPixels:             40",
+    "ZubDetection:           1",
+    "ZubThreshold:           6",
+    "ZubMinFrames:           2",
 };
 }  // namespace
 
@@ -177,7 +180,10 @@ TEST_F(ZubAppTest, WritersStoreEveryKeyInOrderWithFactorsAsText)
               "RadiusSearch=dword:10\n"
               "SubstractAvg=dword:1\n"
               "Mask=dword:1\n"
-              "MaskPixels=dword:40\n");
+              "MaskPixels=dword:40\n"
+              "ZubDetection=dword:1\n"
+              "ZubThreshold=dword:6\n"
+              "ZubMinFrames=dword:2\n");
 }
 
 TEST_F(ZubAppTest, StoredValuesAreReadAsTheyStand)

@@ -252,7 +252,7 @@ TEST_F(ZubCli, SettingsAreReadButNeverWritten)
     EXPECT_FALSE(ZubFileExists(registry));
 
     // A saved MinIncrBright too high for the flash: read, used, and left as it was.
-    const std::string saved = "[KIV_Algorithm]\nMinIncrBright=dword:200\n";
+    const std::string saved = "[KIV_Algorithm]\nMinIncrBright=dword:200\nZubDetection=dword:0\n";
     ZubWriteText(registry, saved);
     r = RunCli({"--quiet", video});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -438,4 +438,27 @@ TEST_F(ZubCli, RunScriptTellsOptionValuesFromVideos)
     EXPECT_TRUE(needsSample("--csv out.csv --channel red --quiet"));
     EXPECT_FALSE(needsSample("--set KIV_Algorithm.MinIncrBright=25 night.ser"));
     EXPECT_FALSE(needsSample("--csv")) << "zubcli reports the missing value";
+}
+
+TEST_F(ZubCli, ImagesOfTheRunAreWrittenAsPng)
+{
+#ifndef ZUB_HAVE_FFMPEG
+    GTEST_SKIP() << "PNG output needs the FFmpeg build";
+#else
+    const std::string video = Synth("flash.ser", true);
+    SCliResult r = RunCli({"--quiet", "--images", "pics", video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* suffix : {"-mean.png", "-mask.png", "-detection.png"})
+    {
+        const std::vector<uint8_t> png = ZubReadFile("pics/flash.ser" + std::string(suffix));
+        ASSERT_GT(png.size(), 8u) << suffix;
+        EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG") << suffix;
+    }
+    // Two videos of one name would share their pictures: refused before any run.
+    std::filesystem::create_directories("other");
+    std::filesystem::copy_file(video, "other/flash.ser", std::filesystem::copy_options::overwrite_existing);
+    r = RunCli({"--quiet", "--images", "pics", video, "other/flash.ser"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+#endif
 }

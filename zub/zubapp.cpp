@@ -106,6 +106,9 @@ const SZubSection kKiv{
         {"SubstractAvg", &P::SubstractAvg, "SubstractAvg:           %i"},
         {"Mask", &P::Mask, "Mask:                   %i"},
         {"MaskPixels", &P::MaskPixels, "MaskPixels:             %i"},
+        {"ZubDetection", &P::ZubDetection, "ZubDetection:           %i"},
+        {"ZubThreshold", &P::ZubThreshold, "ZubThreshold:           %i"},
+        {"ZubMinFrames", &P::ZubMinFrames, "ZubMinFrames:           %i"},
     }};
 
 // Reading and writing take the factors first, then the rest in dump order.
@@ -332,6 +335,9 @@ SZubParams SZubParams::Defaults()
     p.SubstractAvg = true;
     p.Mask = true;
     p.MaskPixels = 40;
+    p.ZubDetection = true;
+    p.ZubThreshold = 6;
+    p.ZubMinFrames = 2;
     return p;
 }
 

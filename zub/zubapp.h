@@ -69,6 +69,9 @@ struct SZubParams
     bool SubstractAvg = false;
     bool Mask = false;
     int MaskPixels = 0;
+    bool ZubDetection = false;  // algorithm 2 beside KIV
+    int ZubThreshold = 0;       // peak score of a detection, in units of the local noise
+    int ZubMinFrames = 0;       // frames in a row a spot must be seen at one place
 
     // Every key at the value a first start with empty settings gives.
     static SZubParams Defaults();

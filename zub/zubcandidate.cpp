@@ -190,12 +190,12 @@ void CZubCandidateList::ComputePhotometry(int frameNumber)
         m_aImpacts[static_cast<size_t>(slot)].ComputePhotometry(frameNumber);
 }
 
-void CZubCandidateList::SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y)
+void CZubCandidateList::SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y, int algorithm)
 {
     for (int slot = 0; slot < m_iCount; ++slot)
     {
         CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
-        if (impact.m_iFrame != frameNumber)
+        if (impact.m_iFrame != frameNumber || (algorithm != 0 && impact.m_iAlgorithm != algorithm))
             continue;
         impact.m_frame.CopyFrom(videoFrame);
         impact.m_ptFrame = {x, y};

@@ -100,7 +100,8 @@ public:
     bool Allocate(int nFrames);
     void CollectPatches(const CZubCandidate& record, const CZubFrame& videoFrame);
     void ComputePhotometry(int frameNumber);
-    void SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y);
+    // The frame and position of the candidates of that frame (of one algorithm; 0: any).
+    void SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y, int algorithm = 0);
     const uint8_t* GetPatch(int slot, int frameIndex) const;
     // After the results pass: the last patches stored; false when some were lost.
     bool FinishPatches() { return m_patches.Flush() && m_csStorageError.empty(); }

@@ -10,6 +10,7 @@
 #include "zubmedia.h"
 #include "zubser.h"
 #include "zubserreadahead.h"
+#include "zubspotdetector.h"
 #include "zubtypes.h"
 #include "zubwnd.h"
 
@@ -142,6 +143,7 @@ public:
     std::atomic<int> m_nRunId{0};  // counts the runs started; carried by the end messages
     // Memory the candidates' patches may take before the rest goes to a temporary file.
     size_t m_nPatchMemoryBytes = CZubPatchStore::kDefaultMemoryBytes;
+    CZubSpotDetector m_spotDetector;  // algorithm 2, fed by the mean and impact phases
 
 private:
     // NewProcess steps.

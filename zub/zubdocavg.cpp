@@ -52,6 +52,7 @@ int CZubDoc::AvgFrame()
         Record(n)->m_ptCM = cm;
         SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
         m_frameMean.AddToAverage(m_frameRoi);
+        m_spotDetector.AddMeanFrame(n, m_frameRoi);
         Log().LogTrace("Fase-II AVG Add frame: %i", n);
         SendToView(WM_FRAME_COUNTERS);
     }
@@ -86,6 +87,7 @@ void CZubDoc::EndAvgPhase()
         if (p.SaveIntermediateFrames)
             m_frameMask.SaveMaskBmp("frame-KIV-mask.bmp");
     }
+    m_spotDetector.Prepare(m_bMaskReady ? &m_frameMask : nullptr);
     Log().LogView("End fase: Compute AVG.");
     Log().Log("----------------------");
     Log().LogView("Init fase: Find IMPACT.");

@@ -44,6 +44,7 @@ int CZubDoc::ProcessFrame()
         m_frameRoi.ComputeHistogram();
 
     FindBrightestPixel(n, record);
+    m_spotDetector.ProcessFrame(n, m_frameRoi);
     SendToView(ZubApp().m_bSilent ? WM_FRAME_COUNTERS : WM_FRAME_SHOW);
     if (n == m_llFrames)
         EndCurrentPhase();

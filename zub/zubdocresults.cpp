@@ -28,6 +28,7 @@ int CZubDoc::GetResults()
         CZubKiv kiv;
         kiv.Detect(m_pFrameData.data(), count, m_pView);
     }
+    m_spotDetector.Detect(m_pFrameData.data(), count);
     ClearDuplicates(m_pFrameData.data(), count);
     for (int i = 0; i < count; ++i)
     {
@@ -87,13 +88,13 @@ int CZubDoc::ResultsFrame()
         const CZubCandidate& record = *Record(n);
         m_pCandidates->CollectPatches(record, m_frameVideo);
         m_pCandidates->ComputePhotometry(n);
-        if (record.m_iKivState == ZUB_STATE_CANDIDATE || record.m_iZubState == ZUB_STATE_CANDIDATE)
-        {
-            // The detection in full-frame coordinates; the KIV position serves both states.
-            const int x = record.m_ptCM.x + record.m_ptKiv.x - record.m_sizeRoi.cx / 2;
-            const int y = record.m_ptCM.y + record.m_ptKiv.y - record.m_sizeRoi.cy / 2;
-            m_pCandidates->SetFrame(n, m_frameVideo, x, y);
-        }
+        // Each detection in full-frame coordinates, at the place its own detector found.
+        const int x0 = record.m_ptCM.x - record.m_sizeRoi.cx / 2;
+        const int y0 = record.m_ptCM.y - record.m_sizeRoi.cy / 2;
+        if (record.m_iKivState == ZUB_STATE_CANDIDATE)
+            m_pCandidates->SetFrame(n, m_frameVideo, x0 + record.m_ptKiv.x, y0 + record.m_ptKiv.y, 1);
+        if (record.m_iZubState == ZUB_STATE_CANDIDATE)
+            m_pCandidates->SetFrame(n, m_frameVideo, x0 + record.m_ptZub.x, y0 + record.m_ptZub.y, 2);
         SendToView(WM_FRAME_COUNTERS);
         Log().LogTrace("RESULTS frame: %4i", n);
         if (n != m_llFrames)

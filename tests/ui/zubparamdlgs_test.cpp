@@ -188,10 +188,13 @@ private slots:
         QCOMPARE(messages.Take(), QStringList({"Escriba un entero."}));
         Type(dialog, "minDetectionEdit", " 4 ");
         Type(dialog, "listSizeEdit", "150");  // confirmed with the focus still in the box
+        Type(dialog, "zubThresholdEdit", "5");
+        Click(dialog, "zubDetectionCheck");
         Click(dialog, "okButton");
         QVERIFY(messages.Take().isEmpty() && !dialog.isVisible());
         const SZubParams& p = ZubApp().m_params;
         QVERIFY(p.ListSize == 100 && p.MinDetection == 4 && !p.Mask);
+        QVERIFY(!p.ZubDetection && p.ZubThreshold == 5);
     }
 
     void Simulation()

@@ -125,6 +125,15 @@ private slots:
         });
         Button(dialog, "showFrameButton")->click();
 
+        // The detection image of the run: the ROI, upright, the flash brighter than its rows.
+        QVERIFY(Button(dialog, "showDetectionButton")->isEnabled());
+        ZubOnNextModal([&](QDialog& shown) {
+            auto* window = qobject_cast<CZubShowFrameDlg*>(&shown);
+            QVERIFY(window && window->windowTitle() == "Detection image");
+            QCOMPARE(window->Image()->PictureSize(), QSize(m_run->m_doc.m_sizeRoi.cx, m_run->m_doc.m_sizeRoi.cy));
+        });
+        Button(dialog, "showDetectionButton")->click();
+
         // The evidence: chosen through the save dialog, written as PNG.
         QString suggested;
         ZubDialogHooks().chooseFile = [&](QFileDialog& save) {

@@ -7,9 +7,11 @@
 #include "zubdoc.h"
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
+#include "zubpictures.h"
 #include "zubview.h"
 #ifdef ZUB_HAVE_FFMPEG
 #include "zubffmpeg.h"
+#include "zubpng.h"
 #endif
 
 #include <algorithm>
@@ -46,6 +48,8 @@ const char kUsage[] =
     "                            (one VIDEO.csv each, made when missing) for several; an\n"
     "                            existing file is replaced only when it is an earlier\n"
     "                            frames-data CSV\n"
+    "  --images DIR              write VIDEO-mean.png, VIDEO-mask.png and VIDEO-detection.png\n"
+    "                            (the detection image, candidates circled and numbered)\n"
     "  --jobs N                  videos processed at once (the number of cores)\n"
     "  --json                    one JSON object per video on stdout, nothing else there\n"
     "  --log                     the log lines too (settings, phases)\n"
@@ -70,6 +74,7 @@ struct SOptions
     bool bJson = false;
     bool bTiming = false;
     std::string csv;
+    std::string images;
 };
 
 const char* const kChannelNames[] = {"gray", "red", "green", "blue"};
@@ -138,6 +143,12 @@ int ParseOption(int argc, char** argv, int& i, SOptions& o)
         if (!value())
             return UsageError("--csv needs a path");
         o.csv = v;
+    }
+    else if (arg == "--images")
+    {
+        if (!value())
+            return UsageError("--images needs a folder");
+        o.images = v;
     }
     else if (arg == "--jobs" || arg == "-j")
     {
@@ -295,6 +306,56 @@ int CheckCsvOutputs(const SOptions& o)
         outputs.push_back(path);
     }
     return 0;
+}
+
+// The pictures of every video go into one folder, made before the first video: two videos
+// of one name would share them, and a folder that cannot take them stops the run at once.
+int CheckImages(const SOptions& o)
+{
+    if (o.images.empty())
+        return 0;
+#ifndef ZUB_HAVE_FFMPEG
+    return UsageError("--images needs the FFmpeg build (PNG output)");
+#else
+    std::vector<std::string> names;
+    for (const std::string& video : o.videos)
+        names.push_back(fs::path(video).filename().string());
+    std::sort(names.begin(), names.end());
+    const auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice != names.end())
+        return UsageError("--images: two videos named " + *twice + " would write the same pictures");
+    std::error_code ec;
+    if (fs::exists(o.images, ec) && !fs::is_directory(o.images, ec))
+        return OutputError("--images " + o.images + ": not a folder");
+    if (!fs::exists(o.images, ec) && !fs::create_directories(o.images, ec))
+        return OutputError("--images " + o.images + ": cannot make the folder: " + ec.message());
+    if (::access(o.images.c_str(), W_OK | X_OK) != 0)
+        return OutputError("--images " + o.images + ": cannot be written: " + std::strerror(errno));
+    return 0;
+#endif
+}
+
+// Writes the run's pictures into the folder; the reason when one could not be written.
+std::string WritePictures(const std::string& folder, const std::string& video, const CZubDoc& doc)
+{
+#ifdef ZUB_HAVE_FFMPEG
+    const std::string stem = (fs::path(folder) / fs::path(video).filename()).string();
+    const std::pair<const char*, SZubPicture> pictures[] = {{"-mean.png", ZubMeanPicture(doc)},
+                                                             {"-mask.png", ZubMaskPicture(doc)},
+                                                             {"-detection.png", ZubDetectionPicture(doc)}};
+    for (const auto& [suffix, picture] : pictures)
+    {
+        std::string error;
+        if (picture.Empty())
+            continue;
+        if (!ZubWritePng(stem + suffix, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels,
+                         error))
+            return error;
+    }
+#else
+    (void)folder, (void)video, (void)doc;
+#endif
+    return {};
 }
 
 // ---- One video --------------------------------------------------------------------------------
@@ -737,6 +798,9 @@ private:
         if (m_doc.m_pCandidates)
             if (const std::string error = m_doc.m_pCandidates->StorageError(); !error.empty())
                 return "could not keep the candidates' data: " + error;
+        if (!m_o.images.empty())
+            if (std::string failure = WritePictures(m_o.images, m_video, m_doc); !failure.empty())
+                return failure;
         if (!m_o.csv.empty())
         {
             const std::string path = CsvPathFor(m_o, m_video);
@@ -795,6 +859,8 @@ int PrepareParameters(const SOptions& o)
     int status = ApplyOverrides(o);
     if (status == 0)
         status = CheckCsvOutputs(o);
+    if (status == 0)
+        status = CheckImages(o);
     if (status == 0)
     {
         app.m_bSilent = app.m_params.SilentMode;

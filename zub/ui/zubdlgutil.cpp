@@ -27,7 +27,10 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::FocusOut)
+        // A box losing the focus as its hidden dialog is destroyed checks nothing: the
+        // dialog's own part is gone by then.
+        const auto* box = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::FocusOut && box && box->window()->isVisible())
         {
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
             if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)

@@ -1,6 +1,7 @@
 #include "zubresultsdlg.h"
 
 #include "ui_zubresultsdlg.h"
+#include "zubpictures.h"
 #include "zubdialogs.h"
 #include "zubdlgutil.h"
 #include "zubbmpimgresult.h"
@@ -43,6 +44,8 @@ CZubResultsDlg::CZubResultsDlg(const CZubDoc& doc, QWidget* parent)
     connect(m_ui->frameSlider, &QSlider::valueChanged, this, &CZubResultsDlg::ShowFrame);
     connect(m_ui->circlesCheck, &QCheckBox::toggled, this, &CZubResultsDlg::OnCircles);
     connect(m_ui->showFrameButton, &QPushButton::clicked, this, &CZubResultsDlg::OnShowFrameCandidate);
+    connect(m_ui->showDetectionButton, &QPushButton::clicked, this, &CZubResultsDlg::OnShowDetectionImage);
+    m_ui->showDetectionButton->setEnabled(!ZubDetectionPicture(doc).Empty());
     connect(m_ui->saveImageButton, &QPushButton::clicked, this, &CZubResultsDlg::OnSaveImage);
     Show();
 }
@@ -136,6 +139,17 @@ void CZubResultsDlg::OnShowFrameCandidate()
     frame.ShowFrame(impact.m_frame);
     frame.SetCenter(impact.m_ptFrame.x, impact.m_ptFrame.y);
     frame.exec();
+}
+
+void CZubResultsDlg::OnShowDetectionImage()
+{
+    CZubFrame picture;
+    if (!ZubPictureToFrame(ZubDetectionPicture(m_doc), picture))
+        return;
+    CZubShowFrameDlg window(this);
+    window.SetTitle("Detection image");
+    window.ShowFrame(picture);
+    window.exec();
 }
 
 QImage CZubResultsDlg::EvidenceImage() const

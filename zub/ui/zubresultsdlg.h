@@ -46,6 +46,7 @@ private:
     void OnSelect(int index);
     void OnCircles(bool bOn);
     void OnShowFrameCandidate();
+    void OnShowDetectionImage();
     void OnSaveImage();
 
     std::unique_ptr<Ui::CZubResultsDlg> m_ui;

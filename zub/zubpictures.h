@@ -1,0 +1,30 @@
+// The pictures of a run that an observer looks at and sends with a report: the mean frame,
+// the mask and the detection image (for every ROI pixel the largest normalised difference
+// of the run, each candidate circled and numbered as listed). Upright whatever the source's
+// row order, 8 bits per sample.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class CZubDoc;
+class CZubFrame;
+
+struct SZubPicture
+{
+    int iWidth = 0;
+    int iHeight = 0;
+    int iChannels = 1;  // 1 gray, 3 red, green, blue
+    std::vector<uint8_t> pixels;  // rows top first, packed
+
+    bool Empty() const { return pixels.empty(); }
+};
+
+// Empty when the run did not get that far (or the second detector is off).
+SZubPicture ZubMeanPicture(const CZubDoc& doc);
+SZubPicture ZubMaskPicture(const CZubDoc& doc);
+SZubPicture ZubDetectionPicture(const CZubDoc& doc);
+
+// The picture as a 24-bit frame for the image window, which draws row 0 at the bottom; false
+// (and an empty frame) for an empty picture.
+bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame);
