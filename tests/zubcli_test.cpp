@@ -358,7 +358,8 @@ TEST_F(ZubCli, DefaultOutputIsAHeaderAndTheSummary)
 
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--log", "--set", "KIV_Algorithm.Nope=1", video},
                                                  {"--log", "--set", "Settings.DarkFrames=x", video},
-                                                 {"--jobs", "0", video}, {"--log", "--bogus", video}})
+                                                 {"--jobs", "0", video}, {"--log", "--bogus", video},
+                                                 {"--images", "flash.ser", video}})
     {
         r = RunCli(args);
         EXPECT_EQ(r.status, 2) << args[1];
