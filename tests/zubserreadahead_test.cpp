@@ -54,6 +54,7 @@ TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
         else
         {
             EXPECT_EQ(std::memcmp(frame->mono.m_pBits, green.m_pBits, green.GetBufferSize()), 0);
+            EXPECT_EQ(frame->ptCenterOfMass, green.GetCenterOfMass());
         }
         readAhead.Release();
     }

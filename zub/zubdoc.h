@@ -205,5 +205,7 @@ private:
     CZubSerReadAhead m_readAhead; // reads m_pSer ahead of the SER pass loop
     CZubSerReadAhead::Plan m_serPlan;  // of the current SER pass
     bool m_bMonoCurrent = false;  // m_frameMono holds the current frame, reduced with m_nChannel
+    bool m_bMonoCmKnown = false;  // and the reader measured its centre of mass already:
+    SZubPoint m_ptMonoCm;         // this one
     CZubFrame m_frameDiff;        // the difference image of the impact phase
 };

@@ -140,7 +140,7 @@ int CZubDoc::OnVideoFrame(double sampleTime, const uint8_t* buffer, long length)
         return 0;
     }
     m_frameVideo.SetPixels(buffer);
-    m_bMonoCurrent = false;
+    m_bMonoCurrent = m_bMonoCmKnown = false;
     return HandleFrame(n);
 }
 
@@ -172,7 +172,8 @@ int CZubDoc::OnSerFrame(CZubSerReadAhead::SFrame& frame)
         m_pSer->ConvertRawRows(frame.raw.data(), need.iFirstRow, need.iEndRow, delivered.m_pRGB);
     }
     std::swap(mine, delivered);
-    m_bMonoCurrent = !bVideo;
+    m_bMonoCurrent = m_bMonoCmKnown = !bVideo;
+    m_ptMonoCm = frame.ptCenterOfMass;
     return HandleFrame(n);
 }
 

@@ -116,7 +116,7 @@ bool CZubSerReadAhead::ReadInto(SFrame& frame, int index)
     frame.iEndRow = need.iEndRow;
     if (frame.bVideo)
         m_pSer->ConvertRawRows(frame.raw.data(), need.iFirstRow, need.iEndRow, frame.video.m_pRGB);
-    else
-        m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction);
+    else if (m_pSer->ReduceRawFrame(frame.raw.data(), frame.mono, m_reduction))
+        frame.ptCenterOfMass = frame.mono.GetCenterOfMass();
     return true;
 }

@@ -2,7 +2,8 @@
 // frame from the file and converts it, in file order, into a small ring, while the UI thread
 // processes the frame before. A frame that needs the 24-bit picture (saved, painted into,
 // cut into patches) is converted to it, or to the rows of it that are needed; any other
-// goes straight to the 8-bit reduction the phases measure, without the 24-bit detour.
+// goes straight to the 8-bit reduction the phases measure, without the 24-bit detour, and
+// has its centre of mass measured there too.
 //
 // The reading thread never waits on the UI thread (it sends, posts and logs nothing), so
 // Stop, which wakes and joins it, returns at once from anywhere on the UI thread.
@@ -42,6 +43,7 @@ public:
         int iEndRow = 0;
         CZubFrame video;
         CZubFrame mono;
+        SZubPoint ptCenterOfMass;  // of `mono`, measured by the reader too
         std::vector<uint8_t> raw;  // the frame as the file stores it
     };
     // What frame number n (1-based) must come as.
