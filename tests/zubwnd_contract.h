@@ -42,11 +42,13 @@ public:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM) override
     {
         static thread_local int depth = 0;
-        ++depth;
+        struct SDepth  // a throwing handler leaves the depth as it found it
+        {
+            SDepth() { ++depth; }
+            ~SDepth() { --depth; }
+        } scope;
         seen.push_back({msg, wParam, std::this_thread::get_id(), depth});
-        const LRESULT result = onMessage ? onMessage(msg, wParam) : 0;
-        --depth;
-        return result;
+        return onMessage ? onMessage(msg, wParam) : 0;
     }
 
     size_t Count(UINT msg, WPARAM wParam) const

@@ -1,59 +1,10 @@
 #include "zubheadlessloop.h"
 
 #include <algorithm>
-#include <limits>
-
-namespace
-{
-constexpr uint64_t kEverySerial = std::numeric_limits<uint64_t>::max();
-}
-
-CZubHeadlessLoop::CZubHeadlessLoop()
-    : m_uiThread(std::this_thread::get_id())
-{
-}
 
 CZubHeadlessLoop::~CZubHeadlessLoop()
 {
-    // Release every waiting sender and let it leave Send before the mutex goes away.
-    std::unique_lock lock(m_mutex);
-    m_bClosing = true;
-    for (SSendRequest* pRequest : m_sends)
-        CompleteSendLocked(*pRequest, 0);
-    m_sends.clear();
-    m_sendDone.wait(lock, [this] { return m_nWaitingSenders == 0; });
-}
-
-void CZubHeadlessLoop::Post(CZubWnd* pWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (!pWnd)
-        return;
-    std::lock_guard lock(m_mutex);
-    if (m_bClosing)
-        return;
-    m_posted.push_back({pWnd, msg, wParam, lParam, m_nextSerial++});
-    m_uiWake.notify_one();
-}
-
-LRESULT CZubHeadlessLoop::Send(CZubWnd* pWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (!pWnd)
-        return 0;
-    if (IsUiThread())
-        return pWnd->WindowProc(msg, wParam, lParam);
-
-    SSendRequest request{{pWnd, msg, wParam, lParam, 0}};
-    std::unique_lock lock(m_mutex);
-    if (m_bClosing)
-        return 0;
-    request.message.serial = m_nextSerial++;
-    m_sends.push_back(&request);
-    ++m_nWaitingSenders;
-    m_uiWake.notify_one();
-    m_sendDone.wait(lock, [&request] { return request.bDone; });
-    if (--m_nWaitingSenders == 0 && m_bClosing)
-        m_sendDone.notify_all();
-    return request.result;
+    CloseQueues();
 }
 
 void CZubHeadlessLoop::SetTimer(CZubWnd* pWnd, uintptr_t id, unsigned ms, bool bOneShot)
@@ -64,7 +15,7 @@ void CZubHeadlessLoop::SetTimer(CZubWnd* pWnd, uintptr_t id, unsigned ms, bool b
     const Clock::duration period = std::chrono::milliseconds(std::max(ms, 1u));
     std::lock_guard lock(m_mutex);
     m_timers[{pWnd, id}] = STimer{Clock::now() + period, period, bOneShot};
-    m_uiWake.notify_one();
+    WakeLocked();
 }
 
 void CZubHeadlessLoop::KillTimer(CZubWnd* pWnd, uintptr_t id)
@@ -78,31 +29,22 @@ void CZubHeadlessLoop::Forget(CZubWnd* pWnd)
     if (!pWnd)
         return;
     std::lock_guard lock(m_mutex);
-    std::erase_if(m_posted, [pWnd](const SMessage& m) { return m.pWnd == pWnd; });
+    ForgetMessagesLocked(pWnd);
     std::erase_if(m_timers, [pWnd](const auto& timer) { return timer.first.first == pWnd; });
-    std::erase_if(m_sends, [this, pWnd](SSendRequest* pRequest) {
-        if (pRequest->message.pWnd != pWnd)
-            return false;
-        CompleteSendLocked(*pRequest, 0);
-        return true;
-    });
 }
 
 bool CZubHeadlessLoop::PumpPending()
 {
     if (!IsUiThread())
         return true;
-    uint64_t serialLimit;
-    {
-        std::lock_guard lock(m_mutex);
-        serialLimit = m_nextSerial;
-    }
+    const uint64_t serialLimit = NextSerial();
     const Clock::time_point now = Clock::now();
     for (;;)
     {
         if (ServeOneSend(serialLimit))
             continue;
-        const EPosted posted = DispatchOnePosted(serialLimit);
+        // The quit message too waits for the next pump when a handler queued it.
+        const EPosted posted = DispatchOnePosted(serialLimit, serialLimit);
         if (posted == EPosted::Quit)
             return false;
         if (posted == EPosted::Dispatched)
@@ -119,91 +61,12 @@ int CZubHeadlessLoop::Run()
     while (PumpPending())
         WaitForWork();
     // Only this thread removes messages, so the quit message PumpPending met is first.
-    std::lock_guard lock(m_mutex);
-    const SMessage quit = m_posted.front();
-    m_posted.pop_front();
-    return static_cast<int>(static_cast<LPARAM>(quit.wParam));
+    return *TakeQuitMessage();
 }
 
-void CZubHeadlessLoop::Quit(int exitCode)
+void CZubHeadlessLoop::WakeLocked()
 {
-    std::lock_guard lock(m_mutex);
-    m_posted.push_back({nullptr, WM_QUIT, static_cast<WPARAM>(static_cast<LPARAM>(exitCode)), 0,
-                        m_nextSerial++});
     m_uiWake.notify_one();
-}
-
-bool CZubHeadlessLoop::IsUiThread() const
-{
-    return std::this_thread::get_id() == m_uiThread;
-}
-
-void CZubHeadlessLoop::WaitServingSends(const std::function<bool()>& done)
-{
-    // done() may change without telling the loop (a thread ending), hence the short poll.
-    constexpr auto kRecheck = std::chrono::milliseconds(1);
-    const bool bServe = IsUiThread();
-    for (;;)
-    {
-        while (bServe && ServeOneSend(kEverySerial))
-        {
-        }
-        if (done())
-            return;
-        std::unique_lock lock(m_mutex);
-        if (!bServe || m_sends.empty())
-            m_uiWake.wait_for(lock, kRecheck);
-    }
-}
-
-size_t CZubHeadlessLoop::PendingSendCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_sends.size();
-}
-
-bool CZubHeadlessLoop::ServeOneSend(uint64_t serialLimit)
-{
-    SSendRequest* pRequest;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_sends.empty() || m_sends.front()->message.serial >= serialLimit)
-            return false;
-        pRequest = m_sends.front();
-        m_sends.pop_front();
-    }
-    const SMessage& m = pRequest->message;
-    LRESULT result = 0;
-    try
-    {
-        result = m.pWnd->WindowProc(m.msg, m.wParam, m.lParam);
-    }
-    catch (...)
-    {
-        // The sender must not wait forever for a handler that failed.
-        std::lock_guard lock(m_mutex);
-        CompleteSendLocked(*pRequest, 0);
-        throw;
-    }
-    std::lock_guard lock(m_mutex);
-    CompleteSendLocked(*pRequest, result);
-    return true;
-}
-
-CZubHeadlessLoop::EPosted CZubHeadlessLoop::DispatchOnePosted(uint64_t serialLimit)
-{
-    SMessage m;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_posted.empty() || m_posted.front().serial >= serialLimit)
-            return EPosted::None;
-        if (!m_posted.front().pWnd)
-            return EPosted::Quit;
-        m = m_posted.front();
-        m_posted.pop_front();
-    }
-    m.pWnd->WindowProc(m.msg, m.wParam, m.lParam);
-    return EPosted::Dispatched;
 }
 
 bool CZubHeadlessLoop::FireOneTimer(Clock::time_point dueBy)
@@ -231,7 +94,7 @@ bool CZubHeadlessLoop::FireOneTimer(Clock::time_point dueBy)
 void CZubHeadlessLoop::WaitForWork()
 {
     std::unique_lock lock(m_mutex);
-    while (m_sends.empty() && m_posted.empty())
+    while (!HasMessagesLocked())
     {
         if (m_timers.empty())
         {
@@ -243,13 +106,6 @@ void CZubHeadlessLoop::WaitForWork()
             return;
         m_uiWake.wait_until(lock, deadline);
     }
-}
-
-void CZubHeadlessLoop::CompleteSendLocked(SSendRequest& request, LRESULT result)
-{
-    request.result = result;
-    request.bDone = true;
-    m_sendDone.notify_all();
 }
 
 CZubHeadlessLoop::Clock::time_point CZubHeadlessLoop::NextDeadlineLocked() const

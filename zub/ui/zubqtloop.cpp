@@ -8,15 +8,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
 #include <map>
 #include <optional>
 #include <utility>
 
 namespace
 {
-constexpr uint64_t kEverySerial = std::numeric_limits<uint64_t>::max();
-
 QEvent::Type WakeEventType()
 {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -102,58 +99,15 @@ private:
 };
 
 CZubQtLoop::CZubQtLoop()
-    : m_uiThread(std::this_thread::get_id()), m_pDispatcher(std::make_unique<CDispatcher>(*this))
+    : m_pDispatcher(std::make_unique<CDispatcher>(*this))
 {
 }
 
 CZubQtLoop::~CZubQtLoop()
 {
-    {
-        // Release every waiting sender and let it leave Send before the mutex goes away.
-        std::unique_lock lock(m_mutex);
-        m_bClosing = true;
-        for (SSendRequest* pRequest : m_sends)
-            CompleteSendLocked(*pRequest, 0);
-        m_sends.clear();
-        m_sendDone.wait(lock, [this] { return m_nWaitingSenders == 0; });
-        m_posted.clear();
-        m_timerRequests.clear();
-    }
+    CloseQueues();
     // Its timers and the wake events still queued for it go with it.
     m_pDispatcher.reset();
-}
-
-void CZubQtLoop::Post(CZubWnd* pWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (!pWnd)
-        return;
-    std::lock_guard lock(m_mutex);
-    if (m_bClosing)
-        return;
-    m_posted.push_back({pWnd, msg, wParam, lParam, m_nextSerial++});
-    WakeLocked();
-}
-
-LRESULT CZubQtLoop::Send(CZubWnd* pWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (!pWnd)
-        return 0;
-    if (IsUiThread())
-        return pWnd->WindowProc(msg, wParam, lParam);
-
-    SSendRequest request{{pWnd, msg, wParam, lParam, 0}};
-    std::unique_lock lock(m_mutex);
-    if (m_bClosing)
-        return 0;
-    request.message.serial = m_nextSerial++;
-    m_sends.push_back(&request);
-    ++m_nWaitingSenders;
-    m_uiWake.notify_one(); // WaitServingSends does not look at Qt's queue
-    WakeLocked();
-    m_sendDone.wait(lock, [&request] { return request.bDone; });
-    if (--m_nWaitingSenders == 0 && m_bClosing)
-        m_sendDone.notify_all();
-    return request.result;
 }
 
 void CZubQtLoop::SetTimer(CZubWnd* pWnd, uintptr_t id, unsigned ms, bool bOneShot)
@@ -174,13 +128,7 @@ void CZubQtLoop::Forget(CZubWnd* pWnd)
         return;
     {
         std::lock_guard lock(m_mutex);
-        std::erase_if(m_posted, [pWnd](const SMessage& m) { return m.pWnd == pWnd; });
-        std::erase_if(m_sends, [this, pWnd](SSendRequest* pRequest) {
-            if (pRequest->message.pWnd != pWnd)
-                return false;
-            CompleteSendLocked(*pRequest, 0);
-            return true;
-        });
+        ForgetMessagesLocked(pWnd);
     }
     RequestTimerChange({STimerRequest::EKind::Forget, pWnd, 0, 0, false});
 }
@@ -208,52 +156,8 @@ int CZubQtLoop::Run()
     }
     const int qtCode = loop.exec();
     m_pRunLoop = pOuterLoop;
-
-    std::lock_guard lock(m_mutex);
-    if (m_posted.empty() || m_posted.front().pWnd)
-        return qtCode; // Qt itself ended the loop (QCoreApplication::exit)
-    const SMessage quit = m_posted.front();
-    m_posted.pop_front();
-    return static_cast<int>(static_cast<LPARAM>(quit.wParam));
-}
-
-void CZubQtLoop::Quit(int exitCode)
-{
-    std::lock_guard lock(m_mutex);
-    if (m_bClosing)
-        return;
-    m_posted.push_back({nullptr, WM_QUIT, static_cast<WPARAM>(static_cast<LPARAM>(exitCode)), 0,
-                        m_nextSerial++});
-    WakeLocked();
-}
-
-bool CZubQtLoop::IsUiThread() const
-{
-    return std::this_thread::get_id() == m_uiThread;
-}
-
-void CZubQtLoop::WaitServingSends(const std::function<bool()>& done)
-{
-    // done() may change without telling the loop (a thread ending), hence the short poll.
-    constexpr auto kRecheck = std::chrono::milliseconds(1);
-    const bool bServe = IsUiThread();
-    for (;;)
-    {
-        while (bServe && ServeOneSend(kEverySerial))
-        {
-        }
-        if (done())
-            return;
-        std::unique_lock lock(m_mutex);
-        if (!bServe || m_sends.empty())
-            m_uiWake.wait_for(lock, kRecheck);
-    }
-}
-
-size_t CZubQtLoop::PendingSendCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_sends.size();
+    // Without the quit message at the head, Qt itself ended the loop (QCoreApplication::exit).
+    return TakeQuitMessage().value_or(qtCode);
 }
 
 void CZubQtLoop::OnWake()
@@ -262,7 +166,7 @@ void CZubQtLoop::OnWake()
     {
         std::lock_guard lock(m_mutex);
         m_bWakePending = false;
-        serialLimit = m_nextSerial;
+        serialLimit = NextSerialLocked();
     }
     // What arrives from now on brings its own wake event, so Qt's events get their turn.
     DispatchWaiting(serialLimit);
@@ -283,7 +187,8 @@ bool CZubQtLoop::DispatchWaiting(uint64_t serialLimit)
     {
         if (ServeOneSend(serialLimit))
             continue;
-        switch (DispatchOnePosted(serialLimit))
+        // The quit message counts whenever it is first, so that every pump reports it.
+        switch (DispatchOnePosted(serialLimit, kEverySerial))
         {
         case EPosted::Dispatched:
             continue;
@@ -294,53 +199,6 @@ bool CZubQtLoop::DispatchWaiting(uint64_t serialLimit)
             return true;
         }
     }
-}
-
-bool CZubQtLoop::ServeOneSend(uint64_t serialLimit)
-{
-    SSendRequest* pRequest;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_sends.empty() || m_sends.front()->message.serial >= serialLimit)
-            return false;
-        pRequest = m_sends.front();
-        m_sends.pop_front();
-    }
-    const SMessage& m = pRequest->message;
-    LRESULT result = 0;
-    try
-    {
-        result = m.pWnd->WindowProc(m.msg, m.wParam, m.lParam);
-    }
-    catch (...)
-    {
-        // The sender must not wait forever for a handler that failed.
-        std::lock_guard lock(m_mutex);
-        CompleteSendLocked(*pRequest, 0);
-        throw;
-    }
-    std::lock_guard lock(m_mutex);
-    CompleteSendLocked(*pRequest, result);
-    return true;
-}
-
-CZubQtLoop::EPosted CZubQtLoop::DispatchOnePosted(uint64_t serialLimit)
-{
-    SMessage m;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_posted.empty())
-            return EPosted::None;
-        // The quit message counts whenever it is first, so that every pump reports it.
-        if (!m_posted.front().pWnd)
-            return EPosted::Quit;
-        if (m_posted.front().serial >= serialLimit)
-            return EPosted::None;
-        m = m_posted.front();
-        m_posted.pop_front();
-    }
-    m.pWnd->WindowProc(m.msg, m.wParam, m.lParam);
-    return EPosted::Dispatched;
 }
 
 void CZubQtLoop::ApplyTimerRequests()
@@ -382,7 +240,7 @@ void CZubQtLoop::RequestTimerChange(const STimerRequest& request)
     }
     // Qt timers belong to the UI thread: the change waits there for the next wake.
     std::lock_guard lock(m_mutex);
-    if (m_bClosing)
+    if (IsClosingLocked())
         return;
     m_timerRequests.push_back(request);
     WakeLocked();
@@ -390,23 +248,10 @@ void CZubQtLoop::RequestTimerChange(const STimerRequest& request)
 
 void CZubQtLoop::WakeLocked()
 {
-    if (m_bWakePending || m_bClosing)
+    if (m_bWakePending || IsClosingLocked())
         return;
     m_bWakePending = true;
     QCoreApplication::postEvent(m_pDispatcher.get(), new QEvent(WakeEventType()));
-}
-
-void CZubQtLoop::CompleteSendLocked(SSendRequest& request, LRESULT result)
-{
-    request.result = result;
-    request.bDone = true;
-    m_sendDone.notify_all();
-}
-
-uint64_t CZubQtLoop::NextSerial() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_nextSerial;
 }
 
 void CZubQtLoop::QuitMet()
