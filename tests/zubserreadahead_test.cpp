@@ -21,14 +21,11 @@ std::string SynthSer(const std::string& name, int frames)
     EXPECT_TRUE(ZubSynthWriteSer(o, name, error)) << error;
     return name;
 }
-}  // namespace
 
-TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
+void ExpectFramesInOrder(const CZubSer& ser, bool bThread)
 {
-    CZubSer ser;
-    ASSERT_TRUE(ser.Open(SynthSer("order.ser", 10)));
     CZubSerReadAhead readAhead;
-    readAhead.Start(ser, 2, [](int n) { return CZubSerReadAhead::SNeed{n % 3 == 0, 10, 30}; });
+    readAhead.Start(ser, 2, [](int n) { return CZubSerReadAhead::SNeed{n % 3 == 0, 10, 30}; }, bThread);
     CZubSer reference;
     ASSERT_TRUE(reference.Open("order.ser"));
     CZubFrame video, green;
@@ -62,10 +59,23 @@ TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
     EXPECT_EQ(readAhead.Next(), nullptr) << "the end stays the end";
 
     // An unknown channel reduces nothing: every frame comes as the picture.
-    readAhead.Start(ser, 7, nullptr);
+    readAhead.Start(ser, 7, nullptr, bThread);
     CZubSerReadAhead::SFrame* frame = readAhead.Next();
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->bVideo);
+}
+}  // namespace
+
+// With a reading thread and without one (read in Next), the same frames.
+TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
+{
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(SynthSer("order.ser", 10)));
+    for (const bool bThread : {true, false})
+    {
+        SCOPED_TRACE(bThread ? "thread" : "no thread");
+        ExpectFramesInOrder(ser, bThread);
+    }
 }
 
 // Stops while the reader waits for room, while it reads, before the first frame is taken,

@@ -143,6 +143,8 @@ public:
     std::atomic<int> m_nRunId{0};  // counts the runs started; carried by the end messages
     // Memory the candidates' patches may take before the rest goes to a temporary file.
     size_t m_nPatchMemoryBytes = CZubPatchStore::kDefaultMemoryBytes;
+    // SER frames read ahead on a thread of their own; off when every core runs a pass already.
+    bool m_bReadAheadThread = true;
     CZubSpotDetector m_spotDetector;  // algorithm 2, fed by the mean and impact phases
 
 private:

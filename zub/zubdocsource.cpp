@@ -31,7 +31,7 @@ void CZubDoc::StartSource()
     }
     m_bSerPassOpen = true;
     m_serPlan = SerFramePlan();
-    m_readAhead.Start(*m_pSer, m_nChannel, m_serPlan);
+    m_readAhead.Start(*m_pSer, m_nChannel, m_serPlan, m_bReadAheadThread);
     Log().Log("Start processing SER file.");
     if (m_pView)
         m_pView->SetTimer(CZubView::kSerStartTimer, m_pView->m_nSerStartDelayMs);

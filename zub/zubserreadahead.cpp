@@ -1,6 +1,6 @@
 #include "zubserreadahead.h"
 
-void CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan)
+void CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan, bool bThread)
 {
     Stop();
     m_pSer = &ser;
@@ -21,13 +21,27 @@ void CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan)
     m_bHeld = false;
     m_bDone = false;
     m_bStop = false;
-    m_thread = std::thread(&CZubSerReadAhead::ReadLoop, this);
+    m_bHere = !bThread;
+    m_iNextIndex = 0;
+    if (bThread)
+        m_thread = std::thread(&CZubSerReadAhead::ReadLoop, this);
+}
+
+CZubSerReadAhead::SFrame* CZubSerReadAhead::ReadHere()
+{
+    if (!m_pSer || m_iNextIndex >= m_pSer->FrameCount || !ReadInto(m_slots[0], m_iNextIndex))
+        return nullptr;
+    ++m_iNextIndex;
+    m_bHeld = true;
+    return &m_slots[0];
 }
 
 CZubSerReadAhead::SFrame* CZubSerReadAhead::Next()
 {
     if (m_bHeld)
         Release();
+    if (m_bHere)
+        return ReadHere();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_thread.joinable())
         return nullptr;
@@ -45,6 +59,11 @@ CZubSerReadAhead::SFrame* CZubSerReadAhead::Next()
 
 void CZubSerReadAhead::Release()
 {
+    if (m_bHere)
+    {
+        m_bHeld = false;
+        return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_bHeld)
         return;
@@ -69,6 +88,7 @@ void CZubSerReadAhead::Stop()
     m_bHeld = false;
     m_nFilled = 0;
     m_pSer = nullptr;
+    m_bHere = false;
 }
 
 void CZubSerReadAhead::ReadLoop()

@@ -59,8 +59,9 @@ public:
 
     // Starts reading the open `ser` from its first frame, reducing with `channel`, each frame
     // as `plan` says (none: the reduction); a pass still reading is stopped first. `ser` must
-    // stay open until Stop.
-    void Start(const CZubSer& ser, int channel, Plan plan);
+    // stay open until Stop. Without bThread the frames are read in Next, on the caller's
+    // thread: better when every core already runs a pass of its own.
+    void Start(const CZubSer& ser, int channel, Plan plan, bool bThread = true);
     // The next frame in file order, waiting for it; null at the end of the file, after a
     // failed read, and when no pass reads. The frame stays valid until Release (or the next
     // Next) and may be changed by the caller: the reader overwrites all of it.
@@ -73,6 +74,7 @@ public:
 private:
     void ReadLoop();
     bool ReadInto(SFrame& frame, int index);
+    SFrame* ReadHere();
 
     const CZubSer* m_pSer = nullptr;
     CZubSer::SReduction m_reduction;
@@ -85,6 +87,8 @@ private:
     bool m_bStop = false;
     bool m_bCallerWaits = false;  // in Next, for the reader
     bool m_bReaderWaits = false;  // for room in the ring
+    bool m_bHere = false;         // no thread: Next reads into the first slot
+    int m_iNextIndex = 0;         // the frame Next reads then
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::thread m_thread;

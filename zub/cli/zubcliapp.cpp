@@ -720,9 +720,10 @@ std::string OneLine(std::string text)
 class CVideoRun
 {
 public:
-    CVideoRun(const SOptions& o, const std::string& video)
+    CVideoRun(const SOptions& o, const std::string& video, bool bReadAheadThread = true)
         : m_o(o), m_video(video), m_view(m_doc, !o.bQuiet)
     {
+        m_doc.m_bReadAheadThread = bReadAheadThread;
         m_shell.m_bWindows = false;
         m_shell.m_bPrintBoxes = false;
         ZubApp().SetShell(&m_shell);
@@ -828,10 +829,14 @@ private:
     CPassTimer m_timer;
 };
 
+int Cores()
+{
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 int JobsFor(const SOptions& o)
 {
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const int wanted = o.nJobs > 0 ? o.nJobs : cores;
+    const int wanted = o.nJobs > 0 ? o.nJobs : Cores();
     return std::min<int>(wanted, static_cast<int>(o.videos.size()));
 }
 
@@ -889,7 +894,11 @@ int ZubCliMain(int argc, char** argv)
     SZubCliJobs jobs;
     jobs.nTasks = static_cast<int>(options.videos.size());
     jobs.nJobs = JobsFor(options);
-    jobs.task = [&options](int i) { return CVideoRun(options, options.videos[static_cast<size_t>(i)]).Run(); };
+    // With a pass on every core, a second thread per pass only adds switching.
+    const bool bReadAheadThread = jobs.nJobs < Cores();
+    jobs.task = [&options, bReadAheadThread](int i) {
+        return CVideoRun(options, options.videos[static_cast<size_t>(i)], bReadAheadThread).Run();
+    };
     jobs.crashLine = [&options](int i, const std::string& why) {
         return "zubcli: " + options.videos[static_cast<size_t>(i)] + ": " + why;
     };
