@@ -97,10 +97,10 @@ CZubFrame PatternFrame(int width, int height)
     return f;
 }
 
+// Where the list keeps a patch, for a test to fill it (in memory: the store's budget is far away).
 uint8_t* PatchBytes(CZubCandidateList& list, int slot, int frameIndex)
 {
-    return list.m_aImpacts[static_cast<size_t>(slot)].m_ppPatch.get() +
-           static_cast<size_t>(frameIndex) * CZubImpact::kPatchBytes;
+    return const_cast<uint8_t*>(list.GetPatch(slot, frameIndex));
 }
 
 void FillPatch(uint8_t* patch, int ringValue, int innerValue)
@@ -211,7 +211,7 @@ TEST(ZubCandidateList, FailedAllocationLeavesLaterSlotsWithoutArrays)
     {
         const CZubImpact& impact = list.m_aImpacts[static_cast<size_t>(slot)];
         EXPECT_FALSE(impact.HasArrays()) << slot;
-        EXPECT_EQ(impact.m_ppPatch, nullptr) << slot;
+        EXPECT_EQ(impact.GetPatch(0), nullptr) << slot;
         EXPECT_EQ(impact.m_piPhotometry, nullptr) << slot;
         EXPECT_EQ(list.GetPatch(slot, 0), nullptr) << slot;
         EXPECT_EQ(impact.PhotometryAt(0), 0) << slot;

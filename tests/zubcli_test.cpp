@@ -1,5 +1,6 @@
 // The zubcli front end run in-process: arguments, exit status, output and files.
 #include "zubcliapp.h"
+#include "zubclijson.h"
 #include "zubsynth.h"
 #include "zubtest.h"
 
@@ -165,7 +166,7 @@ TEST_F(ZubCli, MissingFileFails)
 TEST_F(ZubCli, FlashIsSummarisedWithItsFrameAndTime)
 {
     const std::string video = Synth("flash.ser", true);
-    const SCliResult r = RunCli({video});
+    const SCliResult r = RunCli({"--log", video});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, "FOUND 1 CANDIDATES")) << "log lines reach stdout";
     EXPECT_TRUE(Contains(r.out, "flash.ser: 1 candidate\n")) << r.out;
@@ -218,23 +219,24 @@ TEST_F(ZubCli, CsvForSeveralVideosNeedsAFolder)
 {
     const std::string a = Synth("a.ser", true);
     const std::string b = Synth("b.ser", false);
-    SCliResult r = RunCli({"--quiet", "--csv", "not-a-folder", a, b});
+    ZubWriteText("a-file", "x\n");
+    SCliResult r = RunCli({"--quiet", "--csv", "a-file", a, b});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Contains(r.err, "folder")) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_FALSE(ZubFileExists("not-a-folder"));
 
-    std::filesystem::create_directory("csv-out");
-    r = RunCli({"--quiet", "--csv", "csv-out", a, b});
+    // A missing folder is made.
+    r = RunCli({"--quiet", "--csv", "csv-out/night", a, b});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Lines(ZubReadText("csv-out/a.ser.csv")).size(), 91u);
-    EXPECT_EQ(Lines(ZubReadText("csv-out/b.ser.csv")).size(), 91u);
-    EXPECT_TRUE(Contains(ZubReadText("csv-out/a.ser.csv"), ";CANDIDATE;"));
-    EXPECT_FALSE(Contains(ZubReadText("csv-out/b.ser.csv"), ";CANDIDATE;"));
+    EXPECT_EQ(Lines(ZubReadText("csv-out/night/a.ser.csv")).size(), 91u);
+    EXPECT_EQ(Lines(ZubReadText("csv-out/night/b.ser.csv")).size(), 91u);
+    EXPECT_TRUE(Contains(ZubReadText("csv-out/night/a.ser.csv"), ";CANDIDATE;"));
+    EXPECT_FALSE(Contains(ZubReadText("csv-out/night/b.ser.csv"), ";CANDIDATE;"));
 
-    // A CSV that cannot be written fails the video.
+    // A CSV that cannot be written stops the run before the first video.
     r = RunCli({"--quiet", "--csv", "no-such-folder/x.csv", a});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
     EXPECT_TRUE(Contains(r.err, "no-such-folder/x.csv")) << r.err;
 }
 
@@ -334,6 +336,95 @@ TEST_F(ZubCli, CsvNeverOverwritesOtherFiles)
     EXPECT_EQ(RunCli({"--quiet", "--csv", "frames.csv", other}).status, 0);
     EXPECT_EQ(RunCli({"--quiet", "--csv", "frames.csv", video}).status, 0);
     EXPECT_TRUE(Contains(ZubReadText("frames.csv"), ";CANDIDATE;"));
+}
+
+// By default a run says what it reads and what it found; the log comes with --log, showing
+// the values in force; a usage error is one line before anything else.
+TEST_F(ZubCli, DefaultOutputIsAHeaderAndTheSummary)
+{
+    const std::string video = Synth("flash.ser", true);
+    SCliResult r = RunCli({video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0], "flash.ser: 240 x 180, 90 frames, SER 8-bit mono");
+    EXPECT_EQ(lines[1], "flash.ser: 1 candidate");
+    EXPECT_EQ(r.err, "");
+
+    r = RunCli({"--log", "--set", "KIV_Algorithm.MinIncrBright=25", video});
+    EXPECT_TRUE(Contains(r.out, "New process started.")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "MinIncrBright:          25\n")) << "the dump shows the override";
+    EXPECT_FALSE(Contains(r.out, "MinIncrBright:          20\n"));
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--log", "--set", "KIV_Algorithm.Nope=1", video},
+                                                 {"--log", "--set", "Settings.DarkFrames=x", video},
+                                                 {"--jobs", "0", video}, {"--log", "--bogus", video},
+                                                 {"--images", "flash.ser", video}})
+    {
+        r = RunCli(args);
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_EQ(r.out, "") << args[1];
+        EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    }
+
+    // "--" ends the options; a folder is one error line naming it.
+    std::filesystem::copy_file(video, "-dash.ser");
+    r = RunCli({"--quiet", "--", "-dash.ser", ZubTestDir()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "-dash.ser: 1 candidate\n" + Lines(RunCli({"--quiet", video}).out)[1] + "\n");
+    EXPECT_EQ(r.err, "zubcli: " + ZubTestDir() + ": is a folder, not a video\n");
+}
+
+TEST_F(ZubCli, FullListSaysHowManyDetectionsDidNotFit)
+{
+    SZubSynthOptions o;
+    o.iWidth = 240;
+    o.iHeight = 180;
+    o.iFrames = 400;
+    o.iDepth = 12;
+    o.seed = 3;
+    std::string error;
+    ASSERT_TRUE(ZubSynthWriteSer(o, "busy.ser", error)) << error;
+    const SCliResult r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=3", "busy.ser"});
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 16u) << r.out;
+    EXPECT_EQ(lines[0], "busy.ser: 20 detections, the first 15 listed");
+}
+
+// Several videos at once: each one's output whole and in the order given, whichever ends
+// first; --json gives one object per video, an error object for a failed one.
+TEST_F(ZubCli, SeveralVideosAtOnceInOrderAndAsJson)
+{
+    SZubSynthOptions longer = SmallVideo(true);
+    longer.iFrames = 400;
+    std::string error;
+    ASSERT_TRUE(ZubSynthWriteSer(longer, "long.ser", error)) << error;
+    const std::string a = Synth("a.ser", false);
+    const std::string flash = Synth("flash.ser", true);
+    SCliResult r = RunCli({"--jobs", "3", "long.ser", a, flash});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 8u) << r.out;
+    EXPECT_EQ(lines[0], "long.ser: 240 x 180, 400 frames, SER 8-bit mono");
+    EXPECT_EQ(lines[1], "long.ser: 1 candidate");
+    EXPECT_EQ(lines[3], "a.ser: 240 x 180, 90 frames, SER 8-bit mono");
+    EXPECT_EQ(lines[4], "a.ser: no candidate");
+    EXPECT_EQ(lines[6], "flash.ser: 1 candidate");
+
+    r = RunCli({"--json", "--jobs", "2", "--set", "KIV_Algorithm.MinIncrBright=21", flash, "missing.ser"});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> objects = Lines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << r.out;
+    EXPECT_EQ(objects[0].rfind("{\"file\":\"flash.ser\",\"facts\":{\"format\":\"SER\",\"width\":240,\"height\":180,", 0), 0u)
+        << objects[0];
+    EXPECT_TRUE(Contains(objects[0], "\"settings\":{\"KIV_Algorithm.MinIncrBright\":21}")) << objects[0];
+    EXPECT_TRUE(Contains(objects[0], "\"candidates\":[{\"number\":1,\"frame\":3")) << objects[0];
+    EXPECT_TRUE(Contains(objects[0], "\"algorithm\":\"KIV\"")) << objects[0];
+    EXPECT_TRUE(Contains(objects[0], "\"utc\":\"2019-09-29T04:00:01.")) << objects[0];
+    EXPECT_EQ(objects[1], "{\"file\":\"missing.ser\",\"error\":\"no such file\"}");
+    EXPECT_EQ(r.err, "zubcli: missing.ser: no such file\n");
+
+    EXPECT_EQ(ZubJsonString("a\"b\\c\nd\x01\xff\xc3\xa9"), "\"a\\\"b\\\\c\\nd\\u0001\\ufffd\xc3\xa9\"");
 }
 
 // scripts/run adds its sample video only when no argument names a video: an option's value

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -509,6 +512,26 @@ TEST_F(ZubDocRunTest, RecordsFollowThePlanetAndTheFlash)
     EXPECT_EQ(run.m_view.m_record.m_iFrame, 30);
     EXPECT_EQ(run.m_view.m_ptCM, doc.Record(30)->m_ptCM);
     EXPECT_EQ(run.m_view.m_sizePlanet, doc.Record(30)->m_sizePlanet);
+}
+
+// Patches that cannot be kept are reported, and a candidate without them still stands.
+TEST_F(ZubDocRunTest, CandidateDataThatCannotBeKeptIsReported)
+{
+    SZubSynthOptions o = SmallVideo();
+    o.discBrightness = 120.0;
+    o.flash = {24, 3, 8.0, -4.0, 120.0, 1.2};
+    run.m_doc.m_nPatchMemoryBytes = 0;  // every patch to the temporary file...
+    const std::string path = CZubTestRun::Synth("nofile.ser", o);
+    {
+        CZubScopedEnv tmp("TMPDIR", "/nonexistent-zub-folder");  // ...which cannot be made
+        ASSERT_TRUE(run.Open(path));
+    }
+    ASSERT_GE(run.m_doc.CandidateCount(), 1);
+    const std::string error = run.m_doc.m_pCandidates->StorageError();
+    EXPECT_NE(error.find("/nonexistent-zub-folder"), std::string::npos) << error;
+    EXPECT_TRUE(run.HasLine("Could not keep the candidates' data: " + error));
+    EXPECT_EQ(run.m_doc.m_pCandidates->GetPatch(0, 23), nullptr);
+    EXPECT_TRUE(run.HasLine("End fase: RESULTS."));
 }
 
 TEST_F(ZubDocRunTest, SilentModeSendsCountersInsteadOfFrames)
@@ -1125,6 +1148,64 @@ TEST_F(ZubDocRunTest, NestedPassLoopHandlesEveryFrameOnce)
     EXPECT_EQ(CountPrefix(run, "End fase: Find IMPACT."), 1);
     EXPECT_EQ(run.m_doc.m_nProcessed, 30);
     EXPECT_FALSE(run.m_doc.m_bRunning);
+}
+
+// Stops, closes and reruns SER runs at random moments, while the read-ahead thread reads:
+// the UI thread never waits for ever, and a run started again is whole.
+TEST_F(ZubDocRunTest, StoppingSerRunsAtRandomMomentsNeverDeadlocks)
+{
+    SZubSynthOptions o = SmallVideo(30);
+    o.discBrightness = 120.0;
+    o.flash = {20, 3, 8.0, -4.0, 120.0, 1.2};
+    const std::string path = CZubTestRun::Synth("stress.ser", o);
+    Params().WriteConsole = true;  // many lines: many moments to stop at
+    run.m_view.m_nSerStartDelayMs = 0;  // passes nest at once, and the runs are short
+    int totalLines = 0;
+    run.m_shell.m_consoleSink = [&](const std::string&) { ++totalLines; };
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.Open(path));
+    const auto runUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    ASSERT_GE(run.m_doc.CandidateCount(), 1) << "the results pass runs too";
+
+    CWatchdog watchdog(30);
+    std::mt19937 random(20240611);
+    CActionWnd actor;
+    enum EHow { StopAtLine, StopAfterTime, CloseAfterTime, StopAndRunAgain, kHows };
+    std::array<int, 5> stopsInPhase{};
+    for (int i = 0; i < 200; ++i)
+    {
+        const EHow how = static_cast<EHow>(random() % kHows);
+        const int line = 1 + static_cast<int>(random() % static_cast<unsigned>(totalLines));
+        const unsigned ms = static_cast<unsigned>(random() % (runUs.count() / 1000 + 1));
+        watchdog.Progress("iteration " + std::to_string(i) + ", way " + std::to_string(how));
+        int lines = 0;
+        run.m_shell.m_consoleSink = [&](const std::string&) {
+            if (how == StopAtLine && ++lines == line)
+            {
+                ++stopsInPhase[static_cast<size_t>(run.m_doc.m_nPhase)];
+                run.m_doc.OnCommand(ID_PROCESS_STOP);
+            }
+        };
+        actor.m_onTimer = [&] {
+            if (how == CloseAfterTime)
+                return run.m_doc.OnCloseDocument();
+            run.m_doc.OnCommand(ID_PROCESS_STOP);
+            if (how == StopAndRunAgain)
+                run.m_doc.OnCommand(ID_PROCESS_RUN);
+        };
+        if (how != StopAtLine)
+            actor.SetTimer(1, ms, true);
+        ASSERT_TRUE(run.m_doc.OnOpenDocument(path));
+        ASSERT_TRUE(run.WaitIdle(20000)) << "iteration " << i;
+        actor.KillTimer(1);
+        if (how == StopAndRunAgain)
+        {
+            EXPECT_EQ(run.m_doc.m_nProcessed, 30) << "iteration " << i;
+        }
+    }
+    run.m_shell.m_consoleSink = nullptr;
+    for (int phase = PHASE_ROI; phase <= PHASE_RESULTS; ++phase)
+        EXPECT_GT(stopsInPhase[static_cast<size_t>(phase)], 0) << "no stop in phase " << phase;
 }
 
 // ---- A real recording -------------------------------------------------------------------------

@@ -1,3 +1,4 @@
+#include "zubframe.h"
 #include "zubser.h"
 #include "zubtest.h"
 
@@ -5,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -73,7 +75,63 @@ Bytes Convert16(int32_t depth, const std::vector<uint16_t>& samples)
     return blue;
 }
 
+// A SER of random samples: one or three per pixel, `depth` bits, each sample shifted left by
+// `shift` (12-bit samples in the high bits: shift 4).
+std::string RandomSer(const std::string& name, int32_t width, int32_t depth, int32_t colorId, int shift)
+{
+    const int32_t height = 7, frames = 3;
+    const int samples = colorId == 100 || colorId == 101 ? 3 : 1;
+    Bytes file = SerHeader(width, height, depth, frames, colorId);
+    std::mt19937 random(static_cast<unsigned>(width * 31 + depth * 7 + colorId + shift));
+    const unsigned top = depth > 8 ? (1u << std::min(depth, 16)) - 1 : 255;
+    for (int i = 0; i < width * height * frames * samples; ++i) {
+        const unsigned v = (random() % (top + 1)) << shift;
+        file.push_back(static_cast<uint8_t>(v));
+        if (depth > 8)
+            file.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    return WriteSer(name, file);
+}
+
 }  // namespace
+
+// The SER passes reduce a frame straight from the file; it must give the very values of the
+// reduction of its 24-bit conversion, truncated gray weights included, in every layout.
+TEST(ZubSer, StraightReductionEqualsTheReductionOfThe24BitFrame)
+{
+    const struct {
+        int32_t depth, colorId;
+        int shift;
+    } kLayouts[] = {{8, 0, 0}, {16, 0, 0}, {12, 0, 0}, {12, 0, 4}, {8, 100, 0}, {8, 101, 0}, {16, 100, 0}, {10, 101, 0}};
+    for (const auto& layout : kLayouts)
+        for (int32_t width : {9, 64}) {
+            SCOPED_TRACE(std::to_string(layout.depth) + "-bit, colour " + std::to_string(layout.colorId) +
+                         ", shift " + std::to_string(layout.shift) + ", width " + std::to_string(width));
+            CZubSer ser;
+            ASSERT_TRUE(ser.Open(RandomSer("layout.ser", width, layout.depth, layout.colorId, layout.shift)));
+            CZubFrame video, reference, straight;
+            video.Create(ser.ImageWidth, ser.ImageHeight, FRAME_COLOR_RGB24);
+            reference.Create(ser.ImageWidth, ser.ImageHeight, FRAME_MONO8);
+            straight.Create(ser.ImageWidth, ser.ImageHeight, FRAME_MONO8);
+            std::vector<uint8_t> raw(static_cast<size_t>(ser.RawFrameBytes()));
+            for (int channel = 0; channel <= 3; ++channel) {
+                CZubSer::SReduction reduction;
+                ASSERT_TRUE(ser.PrepareReduction(straight, channel, reduction));
+                for (int index = 0; index < ser.FrameCount; ++index) {
+                    ASSERT_TRUE(ser.ReadFrame(index));
+                    video.SetPixels(ser.m_pFrame.data());
+                    video.ConvertAvi2Frame(reference, {0, 0}, {0, 0}, channel);
+                    ASSERT_TRUE(ser.ReadRawFrame(index, raw.data()));
+                    ASSERT_TRUE(ser.ReduceRawFrame(raw.data(), straight, reduction));
+                    ASSERT_EQ(std::memcmp(straight.m_pBits, reference.m_pBits, reference.GetBufferSize()), 0)
+                        << "channel " << channel << ", frame " << index;
+                }
+            }
+            CZubSer::SReduction unknown;
+            EXPECT_FALSE(ser.PrepareReduction(straight, 4, unknown));
+            EXPECT_FALSE(ser.ReduceRawFrame(raw.data(), straight, unknown));
+        }
+}
 
 TEST(ZubSer, Mono8PassReadsEveryFrameThenCloses)
 {

@@ -2,6 +2,7 @@
 
 #include "zubapp.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -73,4 +74,55 @@ std::vector<std::string> CZubLogRecorderWnd::ConsoleLines() const
         if (line.rfind("C:", 0) == 0)
             lines.push_back(line.substr(2));
     return lines;
+}
+
+CWatchdog::CWatchdog(int limitSeconds) : m_limit(limitSeconds), m_thread([this] { Watch(); }) {}
+
+CWatchdog::~CWatchdog()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bDone = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void CWatchdog::Progress(const std::string& where)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_where = where;
+    ++m_progress;
+}
+
+void CWatchdog::Watch()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bDone)
+    {
+        const uint64_t seen = m_progress;
+        if (!m_wake.wait_for(lock, std::chrono::seconds(m_limit), [&] { return m_bDone || m_progress != seen; }))
+        {
+            std::fprintf(stderr, "no progress for %d s at %s: deadlock\n", m_limit, m_where.c_str());
+            std::abort();
+        }
+    }
+}
+
+CZubScopedEnv::CZubScopedEnv(const char* name, const char* value) : m_name(name)
+{
+    if (const char* old = std::getenv(name))
+    {
+        m_old = old;
+        m_bHad = true;
+    }
+    setenv(name, value, 1);
+}
+
+CZubScopedEnv::~CZubScopedEnv()
+{
+    if (m_bHad)
+        setenv(m_name.c_str(), m_old.c_str(), 1);
+    else
+        unsetenv(m_name.c_str());
 }

@@ -1,8 +1,11 @@
 // Helpers shared by the core tests.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The temporary folder the test process runs in (also its working directory).
@@ -16,6 +19,42 @@ void ZubWriteFile(const std::string& path, const void* data, size_t size);
 void ZubWriteText(const std::string& path, const std::string& text);
 // Parameters at their first-start defaults, log lines captured, no log file.
 void ZubResetApp();
+
+// Sets an environment variable for the scope, then puts back what was there.
+class CZubScopedEnv
+{
+public:
+    CZubScopedEnv(const char* name, const char* value);
+    ~CZubScopedEnv();
+    CZubScopedEnv(const CZubScopedEnv&) = delete;
+    CZubScopedEnv& operator=(const CZubScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::string m_old;
+    bool m_bHad = false;
+};
+
+// Ends the process with a message when a test stops making progress: a deadlock would
+// otherwise hang until the test driver's time-out, without saying where.
+class CWatchdog
+{
+public:
+    explicit CWatchdog(int limitSeconds);
+    ~CWatchdog();
+    void Progress(const std::string& where);
+
+private:
+    void Watch();
+
+    int m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    uint64_t m_progress = 0;
+    std::string m_where = "start";
+    bool m_bDone = false;
+    std::thread m_thread;
+};
 
 #include "zubapp.h"
 #include "zubwnd.h"

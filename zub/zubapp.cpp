@@ -260,18 +260,39 @@ bool SetKeyFromText(const SZubKey& key, const std::string& text, SZubParams& par
     return false;
 }
 
-void ReadSection(const CZubProfile& profile, const SZubSection& section, SZubParams& params,
-                 CZubLog& log)
+void DumpSection(const SZubSection& section, const SZubParams& params, CZubLog& log)
 {
-    const SZubParams defaults = SZubParams::Defaults();
-    for (const SZubKey* key : StorageOrder(section))
-        ReadKey(profile, section.name, *key, defaults, params, log);
-
     log.LogText("");
     log.LogText(section.header);
     for (const SZubKey& key : section.keys)
         if (key.dump)
             log.LogText(DumpLine(key, params));
+}
+
+void ReadSection(const CZubProfile& profile, const SZubSection& section, SZubParams& params,
+                 CZubLog& log, bool bDump = true)
+{
+    const SZubParams defaults = SZubParams::Defaults();
+    for (const SZubKey* key : StorageOrder(section))
+        ReadKey(profile, section.name, *key, defaults, params, log);
+    if (bDump)
+        DumpSection(section, params, log);
+}
+
+bool SameValue(const SZubKey& key, const SZubParams& a, const SZubParams& b)
+{
+    switch (key.kind)
+    {
+    case SZubKey::Int:
+        return a.*key.pInt == b.*key.pInt;
+    case SZubKey::Flag:
+        return a.*key.pFlag == b.*key.pFlag;
+    case SZubKey::Factor:
+        return a.*key.pFactor == b.*key.pFactor;
+    case SZubKey::Text:
+        return a.*key.pText == b.*key.pText;
+    }
+    return true;
 }
 
 bool WriteSection(CZubProfile& profile, const SZubSection& section, const SZubParams& params,
@@ -348,6 +369,34 @@ void CZubApp::ReadAllParams()
     ReadSettingsParams();
     ReadSimulationParams();
     ReadKivParams();
+}
+
+void CZubApp::ReadAllParamsQuietly()
+{
+    for (const SZubSection* section : {&kTest, &kSettings, &kSimulation, &kKiv})
+        ReadSection(LoadProfile(), *section, m_params, m_log, false);
+}
+
+void CZubApp::DumpAllParams()
+{
+    for (const SZubSection* section : {&kTest, &kSettings, &kSimulation, &kKiv})
+        DumpSection(*section, m_params, m_log);
+}
+
+std::vector<SZubParamText> CZubApp::ChangedParams() const
+{
+    const SZubParams defaults = SZubParams::Defaults();
+    std::vector<SZubParamText> changed;
+    for (const SZubSection* section : {&kSettings, &kSimulation, &kTest, &kKiv})
+        for (const SZubKey& key : section->keys)
+        {
+            if (SameValue(key, m_params, defaults))
+                continue;
+            SZubParamText param{std::string(section->name) + "." + key.name, "", key.kind == SZubKey::Text};
+            GetParam(section->name, key.name, param.value);
+            changed.push_back(std::move(param));
+        }
+    return changed;
 }
 
 bool CZubApp::WriteAllParams()

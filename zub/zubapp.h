@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Every option of the system. The constructor gives the initial values used before the
 // settings are read; the readers apply each key's own default when the key is absent.
@@ -74,6 +75,14 @@ struct SZubParams
 
     // Every key at the value a first start with empty settings gives.
     static SZubParams Defaults();
+};
+
+// A parameter by name ("Section.Key") with its value as the settings file shows it.
+struct SZubParamText
+{
+    std::string name;
+    std::string value;
+    bool bText = false;  // text; otherwise a number
 };
 
 // What the video parameters choice at open answers.
@@ -143,6 +152,12 @@ public:
     // Start-up order (Test first, so the log options are known) and exit order.
     void ReadAllParams();
     bool WriteAllParams();
+    // The four sections read in start-up order without their dump, and the dump alone: a
+    // front end that overrides parameters dumps the values in force.
+    void ReadAllParamsQuietly();
+    void DumpAllParams();
+    // Every parameter whose value differs from its default, in section order.
+    std::vector<SZubParamText> ChangedParams() const;
 
     // Start-up shared by both front ends: the four sections read (and dumped) in start-up
     // order, then the silent flag taken from SilentMode. Files are opened only after it.

@@ -44,20 +44,16 @@ std::string ZubRecordDumpLine(const CZubCandidate& r)
 
 bool CZubImpact::Allocate(int nFrames)
 {
-    m_ppPatch.reset();
     m_piPhotometry.reset();
     m_iFrames = 0;
     if (nFrames <= 0)
         return true;
     try
     {
-        m_ppPatch = std::make_unique<uint8_t[]>(static_cast<size_t>(nFrames) * kPatchBytes);
         m_piPhotometry = std::make_unique<int[]>(static_cast<size_t>(nFrames));
     }
     catch (const std::bad_alloc&)
     {
-        m_ppPatch.reset();
-        m_piPhotometry.reset();
         return false;
     }
     m_iFrames = nFrames;
@@ -66,14 +62,14 @@ bool CZubImpact::Allocate(int nFrames)
 
 const uint8_t* CZubImpact::GetPatch(int frameIndex) const
 {
-    if (frameIndex < 0 || frameIndex >= m_iFrames)
+    if (frameIndex < 0 || frameIndex >= m_iFrames || !m_pPatches)
         return nullptr;
-    return m_ppPatch.get() + static_cast<size_t>(frameIndex) * kPatchBytes;
+    const uint8_t* record = m_pPatches->Read(frameIndex);
+    return record ? record + static_cast<size_t>(m_iSlot) * kPatchBytes : nullptr;
 }
 
-void CZubImpact::CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame)
+void CZubImpact::CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame, uint8_t* patch) const
 {
-    uint8_t* patch = PatchAt(record.m_iFrame - 1);
     if (!patch || videoFrame.m_iBits != FRAME_COLOR_RGB24)
         return;
     const int half = kPatchSide / 2;
@@ -140,23 +136,52 @@ bool CZubCandidateList::Add(const CZubCandidate& record)
 
 bool CZubCandidateList::Allocate(int nFrames)
 {
+    m_csStorageError.clear();
+    m_patches.Clear();
     for (int slot = 0; slot < m_iCount; ++slot)
     {
         CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
+        impact.m_pPatches = &m_patches;
+        impact.m_iSlot = slot;
         if (slot != m_iFailAllocationAtSlot && impact.Allocate(nFrames))
             continue;
         // The failing slot and the later ones keep no arrays, not even older ones.
         for (int later = slot; later < m_iCount; ++later)
             m_aImpacts[static_cast<size_t>(later)].Allocate(0);
+        m_csStorageError = "not enough memory for the photometry of " + std::to_string(m_iCount - slot) +
+                           " candidate(s) over " + std::to_string(nFrames) + " frames";
+        break;
+    }
+    std::string error;
+    if (m_iCount > 0 &&
+        !m_patches.Reset(nFrames, static_cast<size_t>(m_iCount) * CZubImpact::kPatchBytes, m_nPatchMemoryBytes, error))
+    {
+        m_csStorageError += (m_csStorageError.empty() ? "" : "; ") + std::string("no room for the patches: ") + error;
         return false;
     }
-    return true;
+    return m_csStorageError.empty();
 }
 
 void CZubCandidateList::CollectPatches(const CZubCandidate& record, const CZubFrame& videoFrame)
 {
+    if (m_iCount == 0)
+        return;
+    uint8_t* frame = m_patches.Write(record.m_iFrame - 1);
+    if (!frame)
+        return;
     for (int slot = 0; slot < m_iCount; ++slot)
-        m_aImpacts[static_cast<size_t>(slot)].CollectPatch(record, videoFrame);
+    {
+        const CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
+        if (impact.HasArrays())
+            impact.CollectPatch(record, videoFrame, frame + static_cast<size_t>(slot) * CZubImpact::kPatchBytes);
+    }
+}
+
+std::string CZubCandidateList::StorageError() const
+{
+    if (!m_patches.Error().empty())
+        return m_csStorageError + (m_csStorageError.empty() ? "" : "; ") + "patches lost: " + m_patches.Error();
+    return m_csStorageError;
 }
 
 void CZubCandidateList::ComputePhotometry(int frameNumber)

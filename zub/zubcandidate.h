@@ -2,6 +2,7 @@
 #pragma once
 
 #include "zubframe.h"
+#include "zubpatchstore.h"
 #include "zubtypes.h"
 
 #include <array>
@@ -46,7 +47,8 @@ const char* ZubAlgorithmText(int algorithm);
 std::string ZubRecordDumpLine(const CZubCandidate& record);
 
 // One accepted candidate: where it is, which detector found it, a 32 x 32 patch and a
-// photometric value for every processed frame, and the frame in which it was found.
+// photometric value for every processed frame, and the frame in which it was found. The
+// patches live in the list's store.
 class CZubImpact
 {
 public:
@@ -57,35 +59,32 @@ public:
     CZubImpact(const CZubImpact&) = delete;
     CZubImpact& operator=(const CZubImpact&) = delete;
 
-    // Patches and photometry for nFrames frames; false (and no arrays) when memory lacks.
+    // Photometry for nFrames frames; false (and no arrays) when memory lacks.
     bool Allocate(int nFrames);
     bool HasArrays() const { return m_iFrames > 0; }
-    // Patch of 0-based frame index, or null without arrays or outside them.
+    // Patch of 0-based frame index (24-bit, rows one after another), or null without arrays,
+    // outside them, or when the store lost it.
     const uint8_t* GetPatch(int frameIndex) const;
     // Photometric value of 0-based frame index; 0 without arrays or outside them.
     int PhotometryAt(int frameIndex) const
     {
         return frameIndex >= 0 && frameIndex < m_iFrames ? m_piPhotometry[frameIndex] : 0;
     }
-    // Copies the patch around the candidate in the record's frame.
-    void CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame);
+    // Copies the patch around the candidate in the record's frame into `patch`.
+    void CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame, uint8_t* patch) const;
     // Photometric value of frame n's patch: inner 15 x 15 mean minus ring mean.
     int ComputePhotometry(int frameNumber);
 
     int m_iFrame = 0;
     SZubPoint m_ptRel;   // relative to the ROI centre
     int m_iAlgorithm = 0;  // 1 KIV, 2 the second state
-    std::unique_ptr<uint8_t[]> m_ppPatch;  // m_iFrames patches of kPatchBytes, one after another
     std::unique_ptr<int[]> m_piPhotometry;
     int m_iFrames = 0;
     CZubFrame m_frame;
     SZubPoint m_ptFrame;
-
-private:
-    uint8_t* PatchAt(int frameIndex)
-    {
-        return const_cast<uint8_t*>(static_cast<const CZubImpact*>(this)->GetPatch(frameIndex));
-    }
+    // Where its patches are: the list's store, the candidate's place in a frame's record.
+    const CZubPatchStore* m_pPatches = nullptr;
+    int m_iSlot = 0;
 };
 
 // The accepted candidates of a run, at most 15.
@@ -96,16 +95,27 @@ public:
 
     // Stores the record's detections; false once the list is full.
     bool Add(const CZubCandidate& record);
-    // Arrays for nFrames frames in every used slot; false at the first slot that fails.
+    // Photometry for nFrames frames in every used slot and the patch store; false at the
+    // first slot that fails, or when the store cannot be made (StorageError says why).
     bool Allocate(int nFrames);
     void CollectPatches(const CZubCandidate& record, const CZubFrame& videoFrame);
     void ComputePhotometry(int frameNumber);
     // The frame and position of the candidates of that frame (of one algorithm; 0: any).
     void SetFrame(int frameNumber, const CZubFrame& videoFrame, int x, int y, int algorithm = 0);
     const uint8_t* GetPatch(int slot, int frameIndex) const;
+    // After the results pass: the last patches stored; false when some were lost.
+    bool FinishPatches() { return m_patches.Flush() && m_csStorageError.empty(); }
+    // Why photometry or patches are missing, or "" when all were kept.
+    std::string StorageError() const;
 
     std::array<CZubImpact, kMaxCandidates + 1> m_aImpacts;
     int m_iCount = 0;
-    // Test seam: Allocate fails at this slot (-1: never).
+    // Test seams: Allocate fails at this slot (-1: never); memory the patches may take
+    // before they go to a temporary file.
     int m_iFailAllocationAtSlot = -1;
+    size_t m_nPatchMemoryBytes = CZubPatchStore::kDefaultMemoryBytes;
+
+private:
+    CZubPatchStore m_patches;
+    std::string m_csStorageError;
 };

@@ -13,6 +13,7 @@ CZubDoc::CZubDoc() : m_pZub(std::make_unique<CZubSimulator>()), m_pSer(std::make
 
 CZubDoc::~CZubDoc()
 {
+    m_readAhead.Stop();  // it reads m_pSer
     if (m_pMedia)
         m_pMedia->Stop();
 }
@@ -90,6 +91,7 @@ void CZubDoc::NewProcess()
         return;
     }
     m_pCandidates = std::make_unique<CZubCandidateList>();
+    m_pCandidates->m_nPatchMemoryBytes = m_nPatchMemoryBytes;
     m_pZub->NewRun();
     StartFirstPass();
 }
@@ -230,11 +232,9 @@ void CZubDoc::StartFirstPass()
 void CZubDoc::StopActiveSource()
 {
     m_nPhase = PHASE_IDLE;
+    m_readAhead.Stop();
     if (m_bSerPassOpen)
-    {
-        m_pSer->Close();
-        m_bSerPassOpen = false;
-    }
+        CloseSerPass();
     if (m_nGraphState == 2)
         StopMediaSource();
 }

@@ -9,6 +9,7 @@
 #include "zubframe.h"
 #include "zubmedia.h"
 #include "zubser.h"
+#include "zubserreadahead.h"
 #include "zubspotdetector.h"
 #include "zubtypes.h"
 #include "zubwnd.h"
@@ -67,8 +68,12 @@ public:
     void StopSource();
     // The SER pass loop on the UI thread, dispatching pending messages after every frame.
     void ProcessSerFile();
-    // Every decoded frame of either source arrives here, on the source's thread.
+    // Every 24-bit frame of the media source arrives here, on the source's thread.
     int OnVideoFrame(double sampleTime, const uint8_t* buffer, long length);
+    // Every frame of a SER pass, as its reader prepared it: the 24-bit picture, or (when
+    // nothing needs the picture) straight the 8-bit reduction with the run's channel. The
+    // document takes the frame's buffers in exchange for its own.
+    int OnSerFrame(CZubSerReadAhead::SFrame& frame);
     void OnCloseDocument();
     // Dispatches the process's message loop until no run is in progress. False when the
     // time ran out first (timeoutMs 0: no limit) or no loop is installed.
@@ -136,6 +141,10 @@ public:
     bool m_bMaskReady = false;
     std::atomic<bool> m_bRunning{false};
     std::atomic<int> m_nRunId{0};  // counts the runs started; carried by the end messages
+    // Memory the candidates' patches may take before the rest goes to a temporary file.
+    size_t m_nPatchMemoryBytes = CZubPatchStore::kDefaultMemoryBytes;
+    // SER frames read ahead on a thread of their own; off when every core runs a pass already.
+    bool m_bReadAheadThread = true;
     CZubSpotDetector m_spotDetector;  // algorithm 2, fed by the mean and impact phases
 
 private:
@@ -160,7 +169,16 @@ private:
     // The ROI from the mean planet size, within what a frame can use.
     void SizeRoi(SZubSize meanPlanet);
 
-    // m_frameVideo reduced with the run's channel into m_frameMono.
+    // The frame's work once it is in m_frameVideo or m_frameMono: simulation and phase.
+    int HandleFrame(int n);
+    // How the SER reader must deliver each frame of this pass.
+    CZubSerReadAhead::Plan SerFramePlan() const;
+    // For each frame of the results pass, the rows of the picture its patches are cut from.
+    std::vector<CZubSerReadAhead::SNeed> ResultsRows() const;
+    // Ends reading the SER file of a pass.
+    void CloseSerPass();
+    // m_frameVideo reduced with the run's channel into m_frameMono, unless the source
+    // delivered the reduction already.
     void ConvertWholeFrame();
     // The ROI around cm into m_frameRoi; false when it reaches past the frame.
     bool CropRoi(SZubPoint cm);
@@ -186,5 +204,10 @@ private:
     ZubMediaFactory m_mediaFactory;
     std::unique_ptr<IZubMediaSource> m_pMedia;
     bool m_bSerPassOpen = false;  // a SER pass is reading and was not stopped
+    CZubSerReadAhead m_readAhead; // reads m_pSer ahead of the SER pass loop
+    CZubSerReadAhead::Plan m_serPlan;  // of the current SER pass
+    bool m_bMonoCurrent = false;  // m_frameMono holds the current frame, reduced with m_nChannel
+    bool m_bMonoCmKnown = false;  // and the reader measured its centre of mass already:
+    SZubPoint m_ptMonoCm;         // this one
     CZubFrame m_frameDiff;        // the difference image of the impact phase
 };

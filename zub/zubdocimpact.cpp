@@ -93,6 +93,7 @@ void CZubDoc::SimulationHook(int n, CZubCandidate& record)
         // The impact phase has not measured this frame yet: locate the planet on red.
         SZubPoint cm;
         SZubSize size;
+        m_bMonoCurrent = m_bMonoCmKnown = false;  // the red reduction below is not the run's
         if (m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, 1))
         {
             cm = MeasureCenter(n, false);

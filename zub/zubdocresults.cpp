@@ -38,7 +38,8 @@ int CZubDoc::GetResults()
         if (!m_pCandidates->Add(record))
             Log().Log("TOO MANY CANDIDATES");
     }
-    m_pCandidates->Allocate(count);
+    if (!m_pCandidates->Allocate(count))
+        Log().Log("Could not keep the candidates' data: %s", m_pCandidates->StorageError().c_str());
     return m_pCandidates->m_iCount;
 }
 
@@ -108,6 +109,8 @@ void CZubDoc::EndResultsPhase()
     Log().LogView("End fase: RESULTS.");
     Log().Log("----------------------");
     m_bRunning = false;
+    if (!m_pCandidates->FinishPatches())
+        Log().Log("Could not keep the candidates' data: %s", m_pCandidates->StorageError().c_str());
     const IZubShell* shell = ZubApp().GetShell();
     if (shell && !shell->HasWindows())
         return;  // a front end without windows lists the candidates itself

@@ -54,7 +54,11 @@ bool CZubDoc::SetUpRoi()
 
 void CZubDoc::ConvertWholeFrame()
 {
+    if (m_bMonoCurrent)
+        return;
     m_frameVideo.ConvertAvi2Frame(m_frameMono, {0, 0}, {0, 0}, m_nChannel);
+    m_bMonoCurrent = true;
+    m_bMonoCmKnown = false;
 }
 
 bool CZubDoc::CropRoi(SZubPoint cm)
@@ -65,7 +69,8 @@ bool CZubDoc::CropRoi(SZubPoint cm)
 
 SZubPoint CZubDoc::MeasureCenter(int n, bool bLog)
 {
-    SZubPoint cm = m_frameMono.GetCenterOfMass();
+    // Measured by the SER reader's thread when it reduced the frame.
+    SZubPoint cm = m_bMonoCmKnown ? m_ptMonoCm : m_frameMono.GetCenterOfMass();
     if (IsOutside(cm, m_frameMono.m_iWidth, m_frameMono.m_iHeight))
     {
         cm = m_frameMono.GetCenter();

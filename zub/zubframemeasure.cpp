@@ -26,14 +26,23 @@ using SampleCounts = std::array<int64_t, 256>;
 
 SampleCounts SampledHistogram(const CZubFrame& frame, const SSampleWindow& w)
 {
-    SampleCounts counts{};
+    // Neighbours of equal value would wait on each other's count: two tables take turns.
+    std::array<SampleCounts, 2> counts{};
     for (int y = w.y0; y < w.y1; y += 2)
     {
         const uint8_t* row = frame.GetRow(y);
-        for (int x = w.x0; x < w.x1; x += 2)
-            ++counts[row[x]];
+        int x = w.x0;
+        for (; x + 2 < w.x1; x += 4)
+        {
+            ++counts[0][row[x]];
+            ++counts[1][row[x + 2]];
+        }
+        if (x < w.x1)
+            ++counts[0][row[x]];
     }
-    return counts;
+    for (size_t v = 0; v < 256; ++v)
+        counts[0][v] += counts[1][v];
+    return counts[0];
 }
 
 // The smallest value that at least num/den of the samples do not exceed.
@@ -307,6 +316,7 @@ void CZubFrame::GetMaxPixelMasked(CZubCandidate& record, const CZubFrame& mask) 
         return;
     // Difference frames are centred on 128: a flash must stand that far above no change.
     const int threshold = 128 + ZubApp().m_params.MinIncrBright;
+    const int width = m_iWidth;
     int best = 0;
     for (int y = 1; y < m_iHeight - 1; ++y)
     {
@@ -314,7 +324,14 @@ void CZubFrame::GetMaxPixelMasked(CZubCandidate& record, const CZubFrame& mask) 
         const uint8_t* row = GetRow(y);
         const uint8_t* below = GetRow(y + 1);
         const uint8_t* m = mask.GetRow(y);
-        for (int x = 1; x < m_iWidth - 1; ++x)
+        // A row whose brightest pixel is neither above the threshold nor above the best so
+        // far holds no pixel to take (most rows of a difference frame).
+        uint8_t top = 0;
+        for (int x = 1; x < width - 1; ++x)
+            top = std::max(top, row[x]);
+        if (top <= threshold || top <= best)
+            continue;
+        for (int x = 1; x < width - 1; ++x)
         {
             const int v = row[x];
             if (m[x] == 1 && v > best && v > threshold && above[x] > threshold

@@ -6,7 +6,8 @@ void CZubHeadlessShell::MessageBox(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_boxMutex);
     m_messageBoxes.push_back(text);
-    std::fprintf(stderr, "Zub: %s\n", text.c_str());
+    if (m_bPrintBoxes)
+        std::fprintf(stderr, "Zub: %s\n", text.c_str());
 }
 
 std::vector<std::string> CZubHeadlessShell::MessageBoxes() const

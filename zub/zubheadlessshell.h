@@ -20,6 +20,8 @@ public:
 
     // Tests stand in for the desktop program; zubcli clears it.
     bool m_bWindows = true;
+    // Boxes also go to stderr as "Zub: <text>"; zubcli reports them in its own words.
+    bool m_bPrintBoxes = true;
     // The answer to the video parameters choice, and the channel when it processes.
     EZubVideoChoice m_choice = EZubVideoChoice::Process;
     int m_nChannel = 0;

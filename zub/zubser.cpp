@@ -1,5 +1,7 @@
 #include "zubser.h"
 
+#include "zubframe.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -96,6 +98,56 @@ void ConvertColorRow(const uint8_t* src, uint8_t* dst, int32_t width, int shift)
         dst[1] = Sample<Bytes>(src + Bytes, shift);
         dst[2] = Sample<Bytes>(src + red, shift);
     }
+}
+
+using SReduction = CZubSer::SReduction;
+
+// One byte per pixel: two pixels per look-up in a table of pairs (the byte order of the load
+// and of the store agree, so the table is right on either kind of machine).
+void ReduceMono8Row(const uint8_t* src, uint8_t* dst, int32_t width, int, const SReduction& r)
+{
+    const uint16_t* pairs = r.pairs.data();
+    int32_t x = 0;
+    for (; x + 2 <= width; x += 2)
+    {
+        uint16_t two;
+        std::memcpy(&two, src + x, 2);
+        std::memcpy(dst + x, &pairs[two], 2);
+    }
+    if (x < width)
+        dst[x] = r.aMono[src[x]];
+}
+
+void CopyMono8Row(const uint8_t* src, uint8_t* dst, int32_t width, int, const SReduction&)
+{
+    std::memcpy(dst, src, static_cast<size_t>(width));
+}
+
+// Two bytes per pixel: the stored little-endian word looked up whole.
+void ReduceMono16Row(const uint8_t* src, uint8_t* dst, int32_t width, int, const SReduction& r)
+{
+    const uint8_t* words = r.words.data();
+    for (int32_t x = 0; x < width; ++x, src += 2)
+        dst[x] = words[src[0] | src[1] << 8];
+}
+
+// Three samples per pixel: the gray tables on blue, green and red, or one of them.
+template <int Bytes, bool FileIsRgb>
+void ReduceColorRow(const uint8_t* src, uint8_t* dst, int32_t width, int shift, const SReduction& r)
+{
+    constexpr int blue = (FileIsRgb ? 2 : 0) * Bytes;
+    constexpr int red = (FileIsRgb ? 0 : 2) * Bytes;
+    if (r.iChannel == 0)
+    {
+        for (int32_t x = 0; x < width; ++x, src += 3 * Bytes)
+            dst[x] = static_cast<uint8_t>(r.aBlue[Sample<Bytes>(src + blue, shift)] +
+                                          r.aGreen[Sample<Bytes>(src + Bytes, shift)] +
+                                          r.aRed[Sample<Bytes>(src + red, shift)]);
+        return;
+    }
+    const int offset = r.iChannel == 1 ? red : r.iChannel == 2 ? Bytes : blue;
+    for (int32_t x = 0; x < width; ++x, src += 3 * Bytes)
+        dst[x] = Sample<Bytes>(src + offset, shift);
 }
 
 // Days since 1970-01-01 to a proleptic Gregorian date (era-based, no time zone involved).
@@ -365,12 +417,89 @@ void CZubSer::Rewind()
 
 bool CZubSer::ReadAndConvert(int index)
 {
-    if (!m_file.ReadAt(m_raw.data(), m_raw.size(), FrameOffset(index)))
+    if (!ReadRawFrame(index, m_raw.data()))
         return false;
+    ConvertRawFrame(m_raw.data(), m_pFrame.data());
+    return true;
+}
+
+bool CZubSer::ReadRawRows(int index, int first, int end, uint8_t* raw) const
+{
+    first = std::max(first, 0);
+    end = std::min(end, ImageHeight);
+    if (index < 0 || index >= FrameCount)
+        return false;
+    return first >= end || m_file.ReadAt(raw + first * m_iRowBytes, static_cast<size_t>((end - first) * m_iRowBytes),
+                                         FrameOffset(index) + first * m_iRowBytes);
+}
+
+void CZubSer::ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const
+{
     const int64_t stride = ZubStride24(ImageWidth);
+    for (int32_t row = std::max(first, 0); row < std::min(end, ImageHeight); ++row)
+        m_convertRow(raw + row * m_iRowBytes, bgr + row * stride, ImageWidth, m_iShift);
+}
+
+bool CZubSer::PrepareReduction(const CZubFrame& tables, int channel, SReduction& r) const
+{
+    r.iChannel = -1;
+    if (channel < 0 || channel > 3)
+        return false;
+    r.iChannel = channel;
+    r.aRed = tables.m_aLutRed;
+    r.aGreen = tables.m_aLutGreen;
+    r.aBlue = tables.m_aLutBlue;
+    for (size_t i = 0; i < 256; ++i)
+        r.aMono[i] = channel == 0 ? static_cast<uint8_t>(r.aBlue[i] + r.aGreen[i] + r.aRed[i]) : static_cast<uint8_t>(i);
+    r.pairs.clear();
+    r.words.clear();
+    if (ColorID == kColorRgb || ColorID == kColorBgr)
+        return true;
+    if (PixelDepthPerPlane > 8)
+    {
+        r.words.resize(65536);
+        uint8_t word[2];
+        for (unsigned w = 0; w < 65536; ++w)
+        {
+            word[0] = static_cast<uint8_t>(w);
+            word[1] = static_cast<uint8_t>(w >> 8);
+            r.words[w] = r.aMono[Sample<2>(word, m_iShift)];
+        }
+    }
+    else if (channel == 0)
+    {
+        // Indexed by two pixels as a 2-byte load reads them, holding both answers as a
+        // 2-byte store writes them, whatever the machine's byte order.
+        r.pairs.resize(65536);
+        for (unsigned first = 0; first < 256; ++first)
+            for (unsigned second = 0; second < 256; ++second)
+            {
+                const uint8_t pixels[2] = {static_cast<uint8_t>(first), static_cast<uint8_t>(second)};
+                const uint8_t answers[2] = {r.aMono[first], r.aMono[second]};
+                uint16_t index;
+                std::memcpy(&index, pixels, 2);
+                std::memcpy(&r.pairs[index], answers, 2);
+            }
+    }
+    return true;
+}
+
+bool CZubSer::ReduceRawFrame(const uint8_t* raw, CZubFrame& mono, const SReduction& r) const
+{
+    if (r.iChannel < 0 || mono.m_iBits != FRAME_MONO8 || mono.m_iWidth != ImageWidth ||
+        mono.m_iHeight != ImageHeight || !mono.HasBuffer())
+        return false;
+    using Reducer = void (*)(const uint8_t*, uint8_t*, int32_t, int, const SReduction&);
+    const bool twoBytes = PixelDepthPerPlane > 8;
+    Reducer reduce = twoBytes ? ReduceMono16Row : r.iChannel == 0 ? ReduceMono8Row : CopyMono8Row;
+    if (ColorID == kColorRgb)
+        reduce = twoBytes ? ReduceColorRow<2, true> : ReduceColorRow<1, true>;
+    else if (ColorID == kColorBgr)
+        reduce = twoBytes ? ReduceColorRow<2, false> : ReduceColorRow<1, false>;
+    else if ((twoBytes ? r.words.size() : r.iChannel == 0 ? r.pairs.size() : 65536) != 65536)
+        return false;  // prepared for another file
     for (int32_t row = 0; row < ImageHeight; ++row)
-        m_convertRow(m_raw.data() + row * m_iRowBytes, m_pFrame.data() + row * stride, ImageWidth,
-                     m_iShift);
+        reduce(raw + row * m_iRowBytes, mono.GetRow(row), ImageWidth, m_iShift, r);
     return true;
 }
 

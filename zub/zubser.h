@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class CZubFrame;
+
 class CZubSer
 {
 public:
@@ -48,6 +50,35 @@ public:
     bool ReadFrame(int index);
     // The next ReadNextFrame reads frame 0, whatever was read before.
     void Rewind();
+
+    // Raw access for a reader on another thread: positioned reads and conversions only, no
+    // state of the reader changes, so any thread may call them while the file stays open.
+    int64_t RawFrameBytes() const { return m_iFrameBytes; }
+    // Frame `index` as the file stores it into `raw` (RawFrameBytes() bytes); false outside
+    // the frames or on a failed read.
+    bool ReadRawFrame(int index, uint8_t* raw) const { return ReadRawRows(index, 0, ImageHeight, raw); }
+    // Only rows first .. end - 1 of it, each at its place in `raw`.
+    bool ReadRawRows(int index, int first, int end, uint8_t* raw) const;
+    // A raw frame as 24-bit rows laid out as m_bih says (the padding is not written).
+    void ConvertRawFrame(const uint8_t* raw, uint8_t* bgr) const { ConvertRawRows(raw, 0, ImageHeight, bgr); }
+    // Only rows first .. end - 1 of it.
+    void ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const;
+    // The tables of ReduceRawFrame for this file's samples: the gray tables of `tables`
+    // (channel 0) or the red, green or blue sample (1, 2, 3), composed with the reduction of
+    // the samples to 8 bits. Made once per pass. False for another channel.
+    struct SReduction
+    {
+        int iChannel = -1;
+        std::array<uint8_t, 256> aRed{}, aGreen{}, aBlue{};  // the gray tables as given
+        std::array<uint8_t, 256> aMono{};  // one-sample pixels: the answer per 8-bit sample
+        std::vector<uint16_t> pairs;       // one byte per pixel: two pixels per look-up
+        std::vector<uint8_t> words;        // two bytes per pixel: the answer per stored word
+    };
+    bool PrepareReduction(const CZubFrame& tables, int channel, SReduction& reduction) const;
+    // A raw frame reduced straight to what ConvertAvi2Frame makes of its 24-bit conversion
+    // over the whole frame with the reduction's channel. `mono` is 8 bits, ImageWidth x
+    // ImageHeight; false, and nothing written, for another shape or an unprepared reduction.
+    bool ReduceRawFrame(const uint8_t* raw, CZubFrame& mono, const SReduction& reduction) const;
 
     // Per-frame time stamps from the trailer: only when the header's frame count was
     // kept (a cut-off file has no trailer) and the stamps are plausible dates in order.

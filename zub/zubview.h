@@ -26,6 +26,10 @@ public:
 
     CZubDoc& GetDocument() { return m_doc; }
 
+    // Delay of the SER start timer: the desktop view lets the window settle first; a front
+    // end without windows starts at once.
+    unsigned m_nSerStartDelayMs = kSerStartDelayMs;
+
     // ---- What the main window shows -----------------------------------------------------
     int m_nFrameNumber = 0;
     int64_t m_nFrames = 0;

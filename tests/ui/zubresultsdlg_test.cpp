@@ -161,6 +161,8 @@ private slots:
         last.m_iAlgorithm = 9;
         QVERIFY(last.Allocate(n));
         std::fill(last.m_piPhotometry.get(), last.m_piPhotometry.get() + n, 5);
+        last.m_pPatches = list.m_aImpacts[0].m_pPatches;  // the patches the run kept for slot 0
+        last.m_iSlot = 0;
         list.m_iCount = 3;
 
         CZubMessageRecorder messages;
@@ -181,11 +183,11 @@ private slots:
         combo->setCurrentIndex(1);
         QVERIFY(dialog.SelectedIndex() == 1 && dialog.CurrentFrame() == 10);
         QCOMPARE(Strip(dialog), QString("111111111111111"));
-        QCOMPARE(Text(dialog, "valueEdit"), QString("0"));
+        QCOMPARE(Text(dialog, "valueEdit"), QString());  // no photometry: no value
         QCOMPARE(Text(dialog, "algorithmEdit"), QString("ZUB"));
         QVERIFY(!Button(dialog, "showFrameButton")->isEnabled());  // never reached its frame
         dialog.findChild<QSlider*>("frameSlider")->setValue(n);
-        QCOMPARE(Text(dialog, "valueEdit"), QString("0"));
+        QCOMPARE(Text(dialog, "valueEdit"), QString());
         QVERIFY(messages.Take().isEmpty());
 
         list.m_iCount = 0;

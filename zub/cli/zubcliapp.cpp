@@ -1,6 +1,8 @@
 #include "zubcliapp.h"
 
 #include "zubapp.h"
+#include "zubclijobs.h"
+#include "zubclijson.h"
 #include "zubdataframes.h"
 #include "zubdoc.h"
 #include "zubheadlessloop.h"
@@ -13,12 +15,16 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,8 +34,10 @@
 
 namespace
 {
+namespace fs = std::filesystem;
+
 const char kUsage[] =
-    "Usage: zubcli [options] VIDEO...\n"
+    "Usage: zubcli [options] [--] VIDEO...\n"
     "Searches planetary videos for impact flashes and lists the candidates.\n"
     "\n"
     "  --set Section.Key=Value   override a saved parameter (repeatable), for example\n"
@@ -37,14 +45,19 @@ const char kUsage[] =
     "  --channel gray|red|green|blue   channel reduced to monochrome (gray)\n"
     "  --simulate                paint the Simulation section's impact into the frames\n"
     "  --csv PATH                write the frames data: a file for one video, a folder\n"
-    "                            (one VIDEO.csv each) for several; an existing file is\n"
-    "                            replaced only when it is an earlier frames-data CSV\n"
+    "                            (one VIDEO.csv each, made when missing) for several; an\n"
+    "                            existing file is replaced only when it is an earlier\n"
+    "                            frames-data CSV\n"
     "  --images DIR              write VIDEO-mean.png, VIDEO-mask.png and VIDEO-detection.png\n"
     "                            (the detection image, candidates circled and numbered)\n"
-    "  --quiet                   no log lines, only the summary\n"
+    "  --jobs N                  videos processed at once (the number of cores)\n"
+    "  --json                    one JSON object per video on stdout, nothing else there\n"
+    "  --log                     the log lines too (settings, phases)\n"
+    "  --quiet                   only the summary\n"
     "  --timing                  after each video: time and frames per second of every\n"
-    "                            pass, the whole run and the peak memory\n"
+    "                            pass, the whole run and the video's peak memory\n"
     "  --help, --version\n"
+    "  --                        the end of the options: every argument after it is a video\n"
     "\n"
     "Parameters come from the settings file (see README); zubcli never writes it.\n"
     "Exit status: 0 every video processed, 1 a video failed, 2 usage error.\n";
@@ -54,125 +67,118 @@ struct SOptions
     std::vector<std::string> videos;
     std::vector<std::string> sets;
     int nChannel = 0;
+    int nJobs = 0;  // 0: the number of cores
     bool bSimulate = false;
     bool bQuiet = false;
+    bool bLog = false;
+    bool bJson = false;
     bool bTiming = false;
     std::string csv;
     std::string images;
 };
 
+const char* const kChannelNames[] = {"gray", "red", "green", "blue"};
+
 int UsageError(const std::string& what)
 {
-    std::fprintf(stderr, "zubcli: %s\n(zubcli --help for usage)\n", what.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "zubcli: %s (zubcli --help for usage)\n", what.c_str());
     return 2;
 }
 
 bool ParseChannel(const std::string& name, int& channel)
 {
-    static const char* const kNames[] = {"gray", "red", "green", "blue"};
     for (int i = 0; i < 4; ++i)
-        if (name == kNames[i])
+        if (name == kChannelNames[i])
             return channel = i, true;
     return false;
 }
 
-// The pictures of every video go into one folder: two videos of one name would share them.
-int CheckImages(const SOptions& o)
+bool ParseJobs(const std::string& text, int& jobs)
 {
-    if (o.images.empty())
-        return 0;
-#ifndef ZUB_HAVE_FFMPEG
-    return UsageError("--images needs the FFmpeg build (PNG output)");
-#else
-    std::vector<std::string> names;
-    for (const std::string& video : o.videos)
-        names.push_back(std::filesystem::path(video).filename().string());
-    std::sort(names.begin(), names.end());
-    const auto twice = std::adjacent_find(names.begin(), names.end());
-    if (twice != names.end())
-        return UsageError("--images: two videos named " + *twice + " would write the same pictures");
-    return 0;
-#endif
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, jobs);
+    return error == std::errc() && end == last && jobs >= 1;
 }
 
-// Writes the run's pictures into the folder; the reason when one could not be written.
-std::string WritePictures(const std::string& folder, const std::string& video, const CZubDoc& doc)
+// One option with its value, if it takes one. 0 to go on, else the exit status (help and
+// version: -1).
+int ParseOption(int argc, char** argv, int& i, SOptions& o)
 {
-#ifdef ZUB_HAVE_FFMPEG
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    const std::string stem = (fs::path(folder) / fs::path(video).filename()).string();
-    const std::pair<const char*, SZubPicture> pictures[] = {{"-mean.png", ZubMeanPicture(doc)},
-                                                             {"-mask.png", ZubMaskPicture(doc)},
-                                                             {"-detection.png", ZubDetectionPicture(doc)}};
-    for (const auto& [suffix, picture] : pictures)
+    const std::string arg = argv[i];
+    std::string v;
+    auto value = [&] {
+        if (i + 1 >= argc)
+            return false;
+        v = argv[++i];
+        return !v.empty();
+    };
+    if (arg == "--help" || arg == "-h")
+        return std::fputs(kUsage, stdout), -1;
+    if (arg == "--version")
+        return std::printf("zubcli %s\n", ZUB_VERSION), -1;
+    if (arg == "--simulate")
+        o.bSimulate = true;
+    else if (arg == "--quiet" || arg == "-q")
+        o.bQuiet = true;
+    else if (arg == "--log")
+        o.bLog = true;
+    else if (arg == "--json")
+        o.bJson = true;
+    else if (arg == "--timing")
+        o.bTiming = true;
+    else if (arg == "--set")
     {
-        std::string error;
-        if (picture.Empty())
-            continue;
-        if (!ZubWritePng(stem + suffix, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels,
-                         error))
-            return error;
+        if (!value())
+            return UsageError("--set needs Section.Key=Value");
+        o.sets.push_back(v);
     }
-#else
-    (void)folder, (void)video, (void)doc;
-#endif
-    return {};
+    else if (arg == "--channel")
+    {
+        if (!value() || !ParseChannel(v, o.nChannel))
+            return UsageError("--channel takes gray, red, green or blue");
+    }
+    else if (arg == "--csv")
+    {
+        if (!value())
+            return UsageError("--csv needs a path");
+        o.csv = v;
+    }
+    else if (arg == "--images")
+    {
+        if (!value())
+            return UsageError("--images needs a folder");
+        o.images = v;
+    }
+    else if (arg == "--jobs" || arg == "-j")
+    {
+        if (!value() || !ParseJobs(v, o.nJobs))
+            return UsageError("--jobs takes a number of videos, 1 or more");
+    }
+    else
+        return UsageError("unknown option " + arg);
+    return 0;
 }
 
-// 0 to go on, else the exit status (help, version, usage error).
 int ParseArguments(int argc, char** argv, SOptions& o)
 {
+    bool bOptions = true;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (arg == "--help" || arg == "-h")
-            return std::fputs(kUsage, stdout), -1;
-        if (arg == "--version")
-            return std::printf("zubcli %s\n", ZUB_VERSION), -1;
-        if (arg == "--simulate")
-            o.bSimulate = true;
-        else if (arg == "--quiet" || arg == "-q")
-            o.bQuiet = true;
-        else if (arg == "--timing")
-            o.bTiming = true;
-        else if (arg == "--set")
+        if (bOptions && arg == "--")
+            bOptions = false;
+        else if (bOptions && arg.size() > 1 && arg[0] == '-')
         {
-            if (!value(v))
-                return UsageError("--set needs Section.Key=Value");
-            o.sets.push_back(v);
+            if (const int status = ParseOption(argc, argv, i, o))
+                return status;
         }
-        else if (arg == "--channel")
-        {
-            if (!value(v) || !ParseChannel(v, o.nChannel))
-                return UsageError("--channel takes gray, red, green or blue");
-        }
-        else if (arg == "--images")
-        {
-            if (!value(o.images) || o.images.empty())
-                return UsageError("--images needs a folder");
-        }
-        else if (arg == "--csv")
-        {
-            if (!value(o.csv) || o.csv.empty())
-                return UsageError("--csv needs a path");
-        }
-        else if (arg.size() > 1 && arg[0] == '-')
-            return UsageError("unknown option " + arg);
         else
             o.videos.push_back(arg);
     }
     if (o.videos.empty())
         return UsageError("no video given");
-    return CheckImages(o);
+    return 0;
 }
 
 int ApplyOverrides(const SOptions& o)
@@ -195,17 +201,187 @@ int ApplyOverrides(const SOptions& o)
     return 0;
 }
 
+// ---- Output paths, checked before the first video ---------------------------------------------
+
+std::string CsvPathFor(const SOptions& o, const std::string& video)
+{
+    std::error_code ec;
+    if (o.videos.size() == 1 && !fs::is_directory(o.csv, ec))
+        return o.csv;
+    return (fs::path(o.csv) / fs::path(video).filename()).string() + ".csv";
+}
+
+// One file: the same existing file (links included), or the same absolute, normal path.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec))
+        return true;
+    const fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    const fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return !ec && pa == pb;
+}
+
+// Why the frames data must not be written over `path`, or "" when nothing of value is lost:
+// no file yet, an empty file, or an earlier frames-data CSV (the header is its first line).
+std::string CsvOverwriteRefusal(const std::string& path)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status))
+        return {};
+    if (!fs::is_regular_file(status))
+        return "is not a regular file";
+    if (fs::file_size(path, ec) == 0 && !ec)
+        return {};
+    std::string header = ZubFramesCsvHeader();
+    std::ifstream in(path, std::ios::binary);
+    std::string head(header.size() + 1, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    header.pop_back();  // its line feed: either ending of the first line will do
+    if (head.rfind(header + "\n", 0) == 0 || head.rfind(header + "\r", 0) == 0)
+        return {};
+    return "exists and is not a frames-data CSV";
+}
+
+// Why a file cannot be written at `path`, or "": its folder must exist and take files, and
+// an existing file must be writable.
+std::string WriteRefusal(const std::string& path)
+{
+    std::error_code ec;
+    fs::path folder = fs::path(path).parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (!fs::is_directory(folder, ec))
+        return "cannot be written: there is no folder " + folder.string();
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "cannot be written: " + std::string(std::strerror(errno)) + " in " + folder.string();
+    if (fs::exists(path, ec) && ::access(path.c_str(), W_OK) != 0)
+        return "cannot be written: " + std::string(std::strerror(errno));
+    return {};
+}
+
+int OutputError(const std::string& what)
+{
+    std::fprintf(stderr, "zubcli: %s\n", what.c_str());
+    return 2;
+}
+
+// A folder for the CSVs of several videos, made when it is missing.
+int PrepareCsvFolder(const std::string& folder)
+{
+    std::error_code ec;
+    if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
+        return UsageError("--csv must name a folder when several videos are given");
+    if (!fs::exists(folder, ec) && !fs::create_directories(folder, ec))
+        return OutputError("--csv " + folder + ": cannot make the folder: " + ec.message());
+    return 0;
+}
+
+// Checks every CSV path before any video is processed: it can be written, and it overwrites
+// no input, no file other than a frames-data CSV, and no other video's CSV.
+int CheckCsvOutputs(const SOptions& o)
+{
+    if (o.csv.empty())
+        return 0;
+    if (o.videos.size() > 1)
+        if (const int status = PrepareCsvFolder(o.csv))
+            return status;
+    std::vector<std::string> outputs;
+    for (const std::string& video : o.videos)
+    {
+        const std::string path = CsvPathFor(o, video);
+        for (const std::string& input : o.videos)
+            if (SameFile(path, input))
+                return OutputError("--csv " + path + " is the input " + input + ": not overwritten");
+        for (size_t k = 0; k < outputs.size(); ++k)
+            if (SameFile(path, outputs[k]))
+                return OutputError(o.videos[k] + " and " + video + " would both write " + path);
+        std::string refusal = CsvOverwriteRefusal(path);
+        if (refusal.empty())
+            refusal = WriteRefusal(path);
+        if (!refusal.empty())
+            return OutputError("--csv " + path + " " + refusal + (refusal[0] == 'c' ? "" : ": not overwritten"));
+        outputs.push_back(path);
+    }
+    return 0;
+}
+
+// The pictures of every video go into one folder, made before the first video: two videos
+// of one name would share them, and a folder that cannot take them stops the run at once.
+int CheckImages(const SOptions& o)
+{
+    if (o.images.empty())
+        return 0;
+#ifndef ZUB_HAVE_FFMPEG
+    return UsageError("--images needs the FFmpeg build (PNG output)");
+#else
+    std::vector<std::string> names;
+    for (const std::string& video : o.videos)
+        names.push_back(fs::path(video).filename().string());
+    std::sort(names.begin(), names.end());
+    const auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice != names.end())
+        return UsageError("--images: two videos named " + *twice + " would write the same pictures");
+    std::error_code ec;
+    if (fs::exists(o.images, ec) && !fs::is_directory(o.images, ec))
+        return OutputError("--images " + o.images + ": not a folder");
+    if (!fs::exists(o.images, ec) && !fs::create_directories(o.images, ec))
+        return OutputError("--images " + o.images + ": cannot make the folder: " + ec.message());
+    if (::access(o.images.c_str(), W_OK | X_OK) != 0)
+        return OutputError("--images " + o.images + ": cannot be written: " + std::strerror(errno));
+    return 0;
+#endif
+}
+
+// Writes the run's pictures into the folder; the reason when one could not be written.
+std::string WritePictures(const std::string& folder, const std::string& video, const CZubDoc& doc)
+{
+#ifdef ZUB_HAVE_FFMPEG
+    const std::string stem = (fs::path(folder) / fs::path(video).filename()).string();
+    const std::pair<const char*, SZubPicture> pictures[] = {{"-mean.png", ZubMeanPicture(doc)},
+                                                             {"-mask.png", ZubMaskPicture(doc)},
+                                                             {"-detection.png", ZubDetectionPicture(doc)}};
+    for (const auto& [suffix, picture] : pictures)
+    {
+        std::string error;
+        if (picture.Empty())
+            continue;
+        if (!ZubWritePng(stem + suffix, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels,
+                         error))
+            return error;
+    }
+#else
+    (void)folder, (void)video, (void)doc;
+#endif
+    return {};
+}
+
+// ---- One video --------------------------------------------------------------------------------
+
 const char* PhaseName(int phase)
 {
     static const char* const kNames[] = {"", "ROI", "mean frame", "impact", "results"};
     return phase >= 0 && phase <= 4 ? kNames[phase] : "";
 }
 
-// Shows a progress bar on stderr when it is a terminal.
+// The view of a run: starts SER passes at once, reports the start of the run, and draws a
+// progress bar on stderr when it is a terminal.
 class CCliView : public CZubView
 {
 public:
-    CCliView(CZubDoc& doc) : CZubView(doc), m_bTerminal(isatty(STDERR_FILENO) == 1) {}
+    CCliView(CZubDoc& doc, bool bProgress) : CZubView(doc), m_bTerminal(bProgress && isatty(STDERR_FILENO) == 1)
+    {
+        m_nSerStartDelayMs = 0;  // no window to settle
+    }
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_PHASES_ARM && m_onRunStart)
+            m_onRunStart();
+        return CZubView::WindowProc(msg, wParam, lParam);
+    }
 
     void ClearProgress()
     {
@@ -213,6 +389,8 @@ public:
             std::fputs("\r\033[K", stderr);
         m_bShown = false;
     }
+
+    std::function<void()> m_onRunStart;
 
 protected:
     void OnFieldsChanged(bool, bool) override
@@ -263,52 +441,17 @@ private:
     std::chrono::steady_clock::time_point m_lastDraw;
 };
 
-// What the detector saw: the brightness increase of the detection over its frame's level.
-int DetectionIncrease(const CZubDoc& doc, const CZubImpact& impact)
-{
-    const CZubCandidate* record = doc.Record(impact.m_iFrame);
-    if (!record)
-        return 0;
-    return (impact.m_iAlgorithm == 1 ? record->m_iKivValue : record->m_iZubValue) - record->m_iLevel;
-}
-
-// The candidate's position from the planet's centre as the picture is read: x to the right,
-// y downward. SER frames hold their top line first, decoded media frames their bottom line.
-// The centre of mass is truncated toward row 0: upward in a SER picture, downward in a
-// decoded one; one row up makes both truncate the same way.
-SZubPoint PicturePosition(const CZubDoc& doc, const CZubImpact& impact)
-{
-    return {impact.m_ptRel.x, doc.m_bSer ? impact.m_ptRel.y : 1 - impact.m_ptRel.y};
-}
-
-void PrintSummary(const std::string& video, const CZubDoc& doc)
-{
-    const int count = doc.CandidateCount();
-    if (count == 0)
-    {
-        std::printf("%s: no candidate\n", video.c_str());
-        return;
-    }
-    std::printf("%s: %d candidate%s\n", video.c_str(), count, count == 1 ? "" : "s");
-    for (int i = 0; i < count; ++i)
-    {
-        const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
-        const SZubPoint at = PicturePosition(doc, impact);
-        std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  increase %3d", i + 1,
-                    impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm),
-                    DetectionIncrease(doc, impact));
-        const std::string utc = doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
-        if (!utc.empty())
-            std::printf("  %s UTC", utc.c_str());
-        std::printf("\n");
-    }
-}
-
 // Times every pass from its "Init fase" line to its "End fase" line.
 class CPassTimer
 {
 public:
     using Clock = std::chrono::steady_clock;
+    struct SPass
+    {
+        const char* name;
+        int frames;
+        double seconds;
+    };
 
     void Start() { m_runStart = Clock::now(); m_passes.clear(); }
     void OnLine(const std::string& line, int framesRead)
@@ -318,23 +461,11 @@ public:
         else if (const char* name = PassOfEndLine(line))
             m_passes.push_back({name, framesRead, Seconds(m_passStart)});
     }
-    void Print() const
-    {
-        for (const SPass& pass : m_passes)
-            std::printf("  pass %-10s %6d frames in %8.3f s, %8.1f fps\n", pass.name, pass.frames,
-                        pass.seconds, pass.seconds > 0 ? pass.frames / pass.seconds : 0.0);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        std::printf("  run %.3f s, peak memory %.1f MB\n", Seconds(m_runStart), usage.ru_maxrss / 1024.0);
-    }
+    void Stop() { m_runSeconds = Seconds(m_runStart); }
+    double RunSeconds() const { return m_runSeconds; }
+    const std::vector<SPass>& Passes() const { return m_passes; }
 
 private:
-    struct SPass
-    {
-        const char* name;
-        int frames;
-        double seconds;
-    };
     static double Seconds(Clock::time_point since)
     {
         return std::chrono::duration<double>(Clock::now() - since).count();
@@ -353,130 +484,398 @@ private:
 
     Clock::time_point m_runStart;
     Clock::time_point m_passStart;
+    double m_runSeconds = 0.0;
     std::vector<SPass> m_passes;
 };
 
-std::string CsvPathFor(const SOptions& o, const std::string& video)
+// The process's peak resident memory in MB: one video's, as every video of several runs in
+// a process of its own.
+double PeakMemoryMb()
 {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (o.videos.size() == 1 && !fs::is_directory(o.csv, ec))
-        return o.csv;
-    return (fs::path(o.csv) / fs::path(video).filename()).string() + ".csv";
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
 }
 
-// One file: the same existing file (links included), or the same absolute, normal path.
-bool SameFile(const std::string& a, const std::string& b)
+// What the detector saw: the brightness increase of the detection over its frame's level.
+int DetectionIncrease(const CZubDoc& doc, const CZubImpact& impact)
 {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (fs::equivalent(a, b, ec))
-        return true;
-    const fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
-    const fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-    return !ec && pa == pb;
+    const CZubCandidate* record = doc.Record(impact.m_iFrame);
+    if (!record)
+        return 0;
+    return (impact.m_iAlgorithm == 1 ? record->m_iKivValue : record->m_iZubValue) - record->m_iLevel;
 }
 
-// Why the frames data must not be written over `path`, or "" when nothing of value is lost:
-// no file yet, an empty file, or an earlier frames-data CSV (the header is its first line).
-std::string CsvOverwriteRefusal(const std::string& path)
+// The candidate's position from the planet's centre as the picture is read: x to the right,
+// y downward. SER frames hold their top line first, decoded media frames their bottom line.
+// The centre of mass is truncated toward row 0: upward in a SER picture, downward in a
+// decoded one; one row up makes both truncate the same way.
+SZubPoint PicturePosition(const CZubDoc& doc, const CZubImpact& impact)
 {
-    namespace fs = std::filesystem;
+    return {impact.m_ptRel.x, doc.m_bSer ? impact.m_ptRel.y : 1 - impact.m_ptRel.y};
+}
+
+// Detections left after the duplicate rejection; the list keeps the first 15 of them.
+int DetectionCount(const CZubDoc& doc)
+{
+    int count = 0;
+    const int64_t processed = std::min<int64_t>(doc.m_nProcessed, doc.RecordCount());
+    for (int n = 1; n <= processed; ++n)
+    {
+        const CZubCandidate& r = *doc.Record(n);
+        count += (r.m_iKivState == ZUB_STATE_CANDIDATE) + (r.m_iZubState == ZUB_STATE_CANDIDATE);
+    }
+    return std::max(count, doc.CandidateCount());
+}
+
+std::string CandidateUtc(const CZubDoc& doc, const CZubImpact& impact)
+{
+    return doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
+}
+
+void PrintSummary(const std::string& video, const CZubDoc& doc)
+{
+    const int count = doc.CandidateCount();
+    const int detections = DetectionCount(doc);
+    if (count == 0)
+        std::printf("%s: no candidate\n", video.c_str());
+    else if (detections > count)
+        std::printf("%s: %d detections, the first %d listed\n", video.c_str(), detections, count);
+    else
+        std::printf("%s: %d candidate%s\n", video.c_str(), count, count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i)
+    {
+        const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
+        const SZubPoint at = PicturePosition(doc, impact);
+        std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  increase %3d", i + 1,
+                    impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm),
+                    DetectionIncrease(doc, impact));
+        const std::string utc = CandidateUtc(doc, impact);
+        if (!utc.empty())
+            std::printf("  %s UTC", utc.c_str());
+        std::printf("\n");
+    }
+}
+
+void PrintTiming(const CPassTimer& timer)
+{
+    for (const CPassTimer::SPass& pass : timer.Passes())
+        std::printf("  pass %-10s %6d frames in %8.3f s, %8.1f fps\n", pass.name, pass.frames, pass.seconds,
+                    pass.seconds > 0 ? pass.frames / pass.seconds : 0.0);
+    std::printf("  run %.3f s, peak memory %.1f MB\n", timer.RunSeconds(), PeakMemoryMb());
+}
+
+const char* SerColorText(int32_t colorId)
+{
+    if (colorId == 100)
+        return "RGB";
+    if (colorId == 101)
+        return "BGR";
+    return colorId >= 8 && colorId <= 19 ? "Bayer" : "mono";
+}
+
+int FramesPerSecond(const CZubDoc& doc)
+{
+    return doc.m_llAvgTimePerFrame != 0 ? static_cast<int>(10000000.0 / doc.m_llAvgTimePerFrame + 0.5) : 0;
+}
+
+// "VIDEO: 640 x 480, 2000 frames, SER 8-bit mono" and the like, once the facts are read.
+void PrintHeader(const std::string& video, const CZubDoc& doc)
+{
+    std::string facts = std::to_string(doc.m_bih.biWidth) + " x " + std::to_string(doc.m_bih.biHeight) + ", " +
+                        std::to_string(doc.m_llFrames) + " frames";
+    if (const int fps = FramesPerSecond(doc))
+        facts += ", " + std::to_string(fps) + " fps";
+    if (doc.m_bSer)
+        facts += ", SER " + std::to_string(doc.m_pSer->PixelDepthPerPlane) + "-bit " + SerColorText(doc.m_pSer->ColorID);
+    if (doc.m_nChannel != 0)
+        facts += ", " + std::string(kChannelNames[doc.m_nChannel & 3]) + " channel";
+    std::printf("%s: %s\n", video.c_str(), facts.c_str());
+    std::fflush(stdout);
+}
+
+std::string JsonFacts(const CZubDoc& doc)
+{
+    CZubJsonObject facts;
+    facts.Add("format", doc.m_bSer ? "SER" : "media");
+    facts.Add("width", static_cast<int>(doc.m_bih.biWidth)).Add("height", static_cast<int>(doc.m_bih.biHeight));
+    facts.Add("frames", static_cast<int64_t>(doc.m_llFrames));
+    if (const int fps = FramesPerSecond(doc))
+        facts.Add("frames_per_second", fps);
+    else
+        facts.AddNull("frames_per_second");
+    if (doc.m_bSer)
+    {
+        facts.Add("bits_per_sample", static_cast<int>(doc.m_pSer->PixelDepthPerPlane));
+        facts.Add("color", SerColorText(doc.m_pSer->ColorID));
+        facts.Add("time_stamps", doc.m_pSer->HasTimeStamps());
+    }
+    return facts.Text();
+}
+
+// Every parameter that differs from its default, as run (ProcessAuto is zubcli's own way).
+std::string JsonSettings(const SOptions& o)
+{
+    CZubJsonObject settings;
+    for (const SZubParamText& param : ZubApp().ChangedParams())
+    {
+        if (param.name == "Settings.ProcessAuto")
+            continue;
+        std::string number = param.value;
+        number.erase(0, number.find_first_not_of(' '));
+        if (param.bText)
+            settings.Add(param.name, param.value);
+        else
+            settings.AddRaw(param.name, number);
+    }
+    if (o.nChannel != 0)
+        settings.Add("channel", kChannelNames[o.nChannel]);
+    return settings.Text();
+}
+
+std::string JsonCandidates(const CZubDoc& doc)
+{
+    std::string list = "[";
+    for (int i = 0; i < doc.CandidateCount(); ++i)
+    {
+        const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
+        const SZubPoint at = PicturePosition(doc, impact);
+        CZubJsonObject c;
+        c.Add("number", i + 1).Add("frame", impact.m_iFrame).Add("x", at.x).Add("y", at.y);
+        c.Add("algorithm", ZubAlgorithmText(impact.m_iAlgorithm)).Add("increase", DetectionIncrease(doc, impact));
+        std::string utc = CandidateUtc(doc, impact);
+        if (utc.size() > 10)
+        {
+            utc[10] = 'T';  // ISO 8601: "YYYY-MM-DDTHH:MM:SS.mmmZ"
+            c.Add("utc", utc + 'Z');
+        }
+        else
+            c.AddNull("utc");
+        if (i > 0)
+            list += ',';
+        list += c.Text();
+    }
+    return list + "]";
+}
+
+std::string JsonPasses(const CPassTimer& timer)
+{
+    CZubJsonObject passes;
+    for (const CPassTimer::SPass& pass : timer.Passes())
+    {
+        CZubJsonObject p;
+        p.Add("frames", pass.frames).Add("seconds", pass.seconds, 3);
+        passes.AddRaw(pass.name, p.Text());
+    }
+    return passes.Text();
+}
+
+struct SVideoResult
+{
+    bool bRan = false;  // the run reached its end of the impact pass
+    std::string failure;
+};
+
+std::string JsonVideo(const SOptions& o, const std::string& video, const CZubDoc& doc, const CPassTimer& timer,
+                      const SVideoResult& result)
+{
+    CZubJsonObject json;
+    json.Add("file", video);
+    if (result.bRan)
+    {
+        json.AddRaw("facts", JsonFacts(doc)).AddRaw("settings", JsonSettings(o));
+        json.Add("run_seconds", timer.RunSeconds(), 3).AddRaw("passes", JsonPasses(timer));
+        json.Add("peak_memory_mb", PeakMemoryMb(), 1);
+        json.Add("detections", DetectionCount(doc)).AddRaw("candidates", JsonCandidates(doc));
+    }
+    if (!result.failure.empty())
+        json.Add("error", result.failure);
+    return json.Text();
+}
+
+// Why a path cannot be processed at all, or "".
+std::string InputRefusal(const std::string& video)
+{
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(video, ec);
     if (!fs::exists(status))
-        return {};
+        return "no such file";
+    if (fs::is_directory(status))
+        return "is a folder, not a video";
     if (!fs::is_regular_file(status))
         return "is not a regular file";
-    if (fs::file_size(path, ec) == 0 && !ec)
-        return {};
-    std::string header = ZubFramesCsvHeader();
-    std::ifstream in(path, std::ios::binary);
-    std::string head(header.size() + 1, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<size_t>(in.gcount()));
-    header.pop_back();  // its line feed: either ending of the first line will do
-    if (head.rfind(header + "\n", 0) == 0 || head.rfind(header + "\r", 0) == 0)
-        return {};
-    return "exists and is not a frames-data CSV";
-}
-
-int OutputError(const std::string& what)
-{
-    std::fprintf(stderr, "zubcli: %s\n", what.c_str());
-    return 2;
-}
-
-// Checks every CSV path before any video is processed: it overwrites no input, no file other
-// than a frames-data CSV, and no other video's CSV.
-int CheckCsvOutputs(const SOptions& o)
-{
-    if (o.csv.empty())
-        return 0;
-    if (o.videos.size() > 1 && !std::filesystem::is_directory(o.csv))
-        return UsageError("--csv must name a folder when several videos are given");
-    std::vector<std::string> outputs;
-    for (const std::string& video : o.videos)
-    {
-        const std::string path = CsvPathFor(o, video);
-        for (const std::string& input : o.videos)
-            if (SameFile(path, input))
-                return OutputError("--csv " + path + " is the input " + input + ": not overwritten");
-        for (size_t k = 0; k < outputs.size(); ++k)
-            if (SameFile(path, outputs[k]))
-                return OutputError(o.videos[k] + " and " + video + " would both write " + path);
-        const std::string refusal = CsvOverwriteRefusal(path);
-        if (!refusal.empty())
-            return OutputError("--csv " + path + " " + refusal + ": not overwritten");
-        outputs.push_back(path);
-    }
-    return 0;
-}
-
-// Runs one video; an empty string when it was processed, else the reason it failed.
-std::string ProcessVideo(const SOptions& o, const std::string& video, CZubHeadlessShell& shell, CCliView& view)
-{
-    CZubDoc& doc = view.GetDocument();
-    const size_t boxesBefore = shell.m_messageBoxes.size();
-    bool bImpactDone = false;
-    CPassTimer timer;
-    timer.Start();
-    shell.m_consoleSink = [&](const std::string& line) {
-        bImpactDone = bImpactDone || line == "End fase: Find IMPACT.";
-        timer.OnLine(line, doc.m_nFrame);
-        if (!o.bQuiet)
-        {
-            view.ClearProgress();
-            std::printf("%s\n", line.c_str());
-        }
-    };
-    if (!doc.OnOpenDocument(video))
-        return "cannot open " + video;
-    doc.RunUntilIdle();
-    view.ClearProgress();
-    std::fflush(stdout);
-    if (!bImpactDone)
-    {
-        if (shell.m_messageBoxes.size() > boxesBefore)
-            return shell.m_messageBoxes.back();
-        return "the run did not complete";
-    }
-    PrintSummary(video, doc);
-    if (o.bTiming)
-        timer.Print();
-    if (!o.images.empty())
-    {
-        const std::string failure = WritePictures(o.images, video, doc);
-        if (!failure.empty())
-            return failure;
-    }
-    if (!o.csv.empty())
-    {
-        const std::string path = CsvPathFor(o, video);
-        if (!ZubWriteFramesCsv(path, doc.m_pFrameData.data(), doc.RecordCount()))
-            return "cannot write " + path;
-    }
+    if (::access(video.c_str(), R_OK) != 0)
+        return std::string("cannot be read: ") + std::strerror(errno);
     return {};
+}
+
+// One line, whatever the box held.
+std::string OneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+// Runs one video through the document on the process's application object.
+class CVideoRun
+{
+public:
+    CVideoRun(const SOptions& o, const std::string& video, bool bReadAheadThread = true)
+        : m_o(o), m_video(video), m_view(m_doc, !o.bQuiet)
+    {
+        m_doc.m_bReadAheadThread = bReadAheadThread;
+        m_shell.m_bWindows = false;
+        m_shell.m_bPrintBoxes = false;
+        ZubApp().SetShell(&m_shell);
+#ifdef ZUB_HAVE_FFMPEG
+        m_doc.SetMediaFactory(CZubFfmpegSource::Factory());
+#endif
+    }
+    ~CVideoRun()
+    {
+        m_doc.OnCloseDocument();
+        ZubApp().SetShell(nullptr);
+        ZubApp().m_log.SetView(nullptr);
+    }
+
+    // Processes the video and prints what the options ask for; 0 done, 1 failed.
+    int Run()
+    {
+        const SVideoResult result = Process();
+        m_view.ClearProgress();
+        if (m_o.bJson)
+            std::printf("%s\n", JsonVideo(m_o, m_video, m_doc, m_timer, result).c_str());
+        else if (result.bRan)
+        {
+            PrintSummary(m_video, m_doc);
+            if (m_o.bTiming)
+                PrintTiming(m_timer);
+        }
+        std::fflush(stdout);
+        if (result.failure.empty())
+            return 0;
+        std::fprintf(stderr, "zubcli: %s: %s\n", m_video.c_str(), result.failure.c_str());
+        return 1;
+    }
+
+private:
+    SVideoResult Process()
+    {
+        SVideoResult result;
+        if (std::string refusal = InputRefusal(m_video); !refusal.empty())
+            return {false, refusal};
+        bool bImpactDone = false;
+        m_timer.Start();
+        FILE* logStream = m_o.bJson ? stderr : stdout;
+        m_shell.m_consoleSink = [&](const std::string& line) {
+            bImpactDone = bImpactDone || line == "End fase: Find IMPACT.";
+            m_timer.OnLine(line, m_doc.m_nFrame);
+            if (m_o.bLog && !m_o.bQuiet)
+            {
+                m_view.ClearProgress();
+                std::fprintf(logStream, "%s\n", line.c_str());
+            }
+        };
+        m_view.m_onRunStart = [this] {
+            if (!m_o.bQuiet && !m_o.bJson)
+                PrintHeader(m_video, m_doc);
+        };
+        if (m_doc.OnOpenDocument(m_video))
+            m_doc.RunUntilIdle();
+        m_timer.Stop();
+        m_shell.m_consoleSink = nullptr;
+        result.bRan = bImpactDone;
+        if (!bImpactDone)
+            result.failure = m_shell.m_messageBoxes.empty() ? "the run did not complete"
+                                                            : OneLine(m_shell.m_messageBoxes.back());
+        else
+            result.failure = WriteOutputs();
+        return result;
+    }
+
+    // The files the options ask for, and what the run could not keep; "" when all is well.
+    std::string WriteOutputs()
+    {
+        if (m_doc.m_pCandidates)
+            if (const std::string error = m_doc.m_pCandidates->StorageError(); !error.empty())
+                return "could not keep the candidates' data: " + error;
+        if (!m_o.images.empty())
+            if (std::string failure = WritePictures(m_o.images, m_video, m_doc); !failure.empty())
+                return failure;
+        if (!m_o.csv.empty())
+        {
+            const std::string path = CsvPathFor(m_o, m_video);
+            if (!ZubWriteFramesCsv(path, m_doc.m_pFrameData.data(), m_doc.RecordCount()))
+                return "cannot write " + path;
+        }
+        return {};
+    }
+
+    const SOptions& m_o;
+    const std::string& m_video;
+    // The process's message loop, installed before the document and view exist and removed
+    // after them.
+    struct SLoop
+    {
+        SLoop() { ZubSetMessageLoop(&loop); }
+        ~SLoop() { ZubSetMessageLoop(nullptr); }
+        CZubHeadlessLoop loop;
+    };
+
+    SLoop m_loop;
+    CZubHeadlessShell m_shell;
+    CZubDoc m_doc;
+    CCliView m_view;
+    CPassTimer m_timer;
+};
+
+int Cores()
+{
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+int JobsFor(const SOptions& o)
+{
+    const int wanted = o.nJobs > 0 ? o.nJobs : Cores();
+    return std::min<int>(wanted, static_cast<int>(o.videos.size()));
+}
+
+// Collects the log's console lines while no view runs.
+class CLogCollector : public CZubWnd
+{
+public:
+    LRESULT WindowProc(UINT msg, WPARAM, LPARAM lParam) override
+    {
+        if (msg == WM_LOG_CONSOLE)
+            m_lines.emplace_back(reinterpret_cast<const char*>(lParam));
+        return 0;
+    }
+    std::vector<std::string> m_lines;
+};
+
+// Reads the settings, applies the overrides, checks the output paths and dumps the values in
+// force to the log (printed with --log). Nothing is printed before a usage error.
+int PrepareParameters(const SOptions& o)
+{
+    CZubApp& app = ZubApp();
+    CLogCollector log;
+    app.m_log.SetView(&log);
+    app.ReadAllParamsQuietly();
+    int status = ApplyOverrides(o);
+    if (status == 0)
+        status = CheckCsvOutputs(o);
+    if (status == 0)
+        status = CheckImages(o);
+    if (status == 0)
+    {
+        app.m_bSilent = app.m_params.SilentMode;
+        app.DumpAllParams();
+    }
+    app.m_log.SetView(nullptr);
+    if (status == 0 && o.bLog && !o.bQuiet)
+        for (const std::string& line : log.m_lines)
+            std::fprintf(o.bJson ? stderr : stdout, "%s\n", line.c_str());
+    return status;
 }
 }  // namespace
 
@@ -485,42 +884,24 @@ int ZubCliMain(int argc, char** argv)
     SOptions options;
     if (const int status = ParseArguments(argc, argv, options))
         return status < 0 ? 0 : status;
-    if (const int status = CheckCsvOutputs(options))
+    if (const int status = PrepareParameters(options))
         return status;
+    std::fflush(stdout);
+    if (options.videos.size() == 1)
+        return CVideoRun(options, options.videos[0]).Run();
 
-    CZubApp& app = ZubApp();
-    CZubHeadlessLoop loop;
-    ZubSetMessageLoop(&loop);
-    CZubHeadlessShell shell;
-    shell.m_bWindows = false;
-    app.SetShell(&shell);
-    CZubDoc doc;
-#ifdef ZUB_HAVE_FFMPEG
-    doc.SetMediaFactory(CZubFfmpegSource::Factory());
-#endif
-    CCliView view(doc);
-
-    // The saved parameters are read (and dumped to the log) but never written back.
-    shell.m_consoleSink = [&](const std::string& line) {
-        if (!options.bQuiet)
-            std::printf("%s\n", line.c_str());
+    // Several videos: each in a child process of its own.
+    SZubCliJobs jobs;
+    jobs.nTasks = static_cast<int>(options.videos.size());
+    jobs.nJobs = JobsFor(options);
+    // With a pass on every core, a second thread per pass only adds switching.
+    const bool bReadAheadThread = jobs.nJobs < Cores();
+    jobs.task = [&options, bReadAheadThread](int i) {
+        return CVideoRun(options, options.videos[static_cast<size_t>(i)], bReadAheadThread).Run();
     };
-    app.InitInstance();
-    int status = ApplyOverrides(options);
-
-    for (size_t i = 0; status != 2 && i < options.videos.size(); ++i)
-    {
-        const std::string failure = ProcessVideo(options, options.videos[i], shell, view);
-        if (!failure.empty())
-        {
-            std::fprintf(stderr, "zubcli: %s: %s\n", options.videos[i].c_str(), failure.c_str());
-            status = 1;
-        }
-    }
-    shell.m_consoleSink = nullptr;  // nothing after the summaries
-    doc.OnCloseDocument();
-    app.SetShell(nullptr);
-    app.m_log.SetView(nullptr);
-    ZubSetMessageLoop(nullptr);
-    return status;
+    jobs.crashLine = [&options](int i, const std::string& why) {
+        return "zubcli: " + options.videos[static_cast<size_t>(i)] + ": " + why;
+    };
+    jobs.bProgress = jobs.nJobs > 1 && !options.bQuiet && isatty(STDERR_FILENO) == 1;
+    return ZubRunJobs(jobs);
 }

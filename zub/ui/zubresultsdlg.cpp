@@ -114,7 +114,8 @@ void CZubResultsDlg::ShowFrame(int p)
     }
     m_iCurrent = p;
     m_ui->frameEdit->setText(QString::number(p));
-    m_ui->valueEdit->setText(QString::number(impact.PhotometryAt(p - 1)));
+    // A candidate whose photometry could not be kept has no value, not a value of 0.
+    m_ui->valueEdit->setText(impact.HasArrays() ? QString::number(impact.PhotometryAt(p - 1)) : QString());
     m_ui->profilePlot->SetProfileMarker(p, Processed());
     m_ui->profilePlot->update();
 }
