@@ -165,6 +165,8 @@ private:
     int ResultsFrame();
     void SimulationHook(int n, CZubCandidate& record);
     // Difference to the mean, its level and its brightest pixel, into the record.
+    // A frame's record, emptied and given what the frame's measurements found.
+    void StartRecord(int n, SZubPoint cm, SZubSize size, CZubCandidate& record) const;
     void FindBrightestPixel(int n, CZubCandidate& record);
     // The ROI from the mean planet size, within what a frame can use.
     void SizeRoi(SZubSize meanPlanet);

@@ -34,12 +34,7 @@ int CZubDoc::ProcessFrame()
     }
 
     CZubCandidate& record = *Record(n);
-    record.Reset();
-    record.m_iFrame = n;
-    record.m_sizeRoi = m_sizeRoi;
-    record.m_iChannel = m_nChannel;
-    record.m_ptCM = cm;
-    record.m_sizePlanet = size;
+    StartRecord(n, cm, size, record);
     if (p.ShowHisto)
         m_frameRoi.ComputeHistogram();
 
@@ -49,6 +44,16 @@ int CZubDoc::ProcessFrame()
     if (n == m_llFrames)
         EndCurrentPhase();
     return 0;
+}
+
+void CZubDoc::StartRecord(int n, SZubPoint cm, SZubSize size, CZubCandidate& record) const
+{
+    record.Reset();
+    record.m_iFrame = n;
+    record.m_sizeRoi = m_sizeRoi;
+    record.m_iChannel = m_nChannel;
+    record.m_ptCM = cm;
+    record.m_sizePlanet = size;
 }
 
 void CZubDoc::FindBrightestPixel(int n, CZubCandidate& record)
@@ -104,12 +109,7 @@ void CZubDoc::SimulationHook(int n, CZubCandidate& record)
             cm = m_frameMono.GetCenter();
             Log().Log("SIMULATION: Cannot convert frame to monochrome.");
         }
-        record.Reset();
-        record.m_iFrame = n;
-        record.m_sizeRoi = m_sizeRoi;
-        record.m_iChannel = m_nChannel;
-        record.m_ptCM = cm;
-        record.m_sizePlanet = size;
+        StartRecord(n, cm, size, record);
     }
     m_pZub->Simulate(n, m_frameVideo, record);
     if (Params().SaveIntermediateFrames && n == Params().SaveAllFrameNumber)
