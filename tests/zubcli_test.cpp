@@ -321,7 +321,9 @@ TEST_F(ZubCli, CsvNeverOverwritesOtherFiles)
     std::filesystem::copy_file(video, "d2/x.ser");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--quiet", "--csv", video, other}, {"--quiet", "--csv", "./" + video, video},
-          {"--quiet", "--csv", "notes.txt", video}, {"--quiet", "--csv", "out", "d1/x.ser", "d2/x.ser"}})
+          {"--quiet", "--csv", "notes.txt", video}, {"--quiet", "--csv", "out", "d1/x.ser", "d2/x.ser"},
+          // Folders that refuse files whatever their permission bits say (also for root).
+          {"--quiet", "--csv", "/proc/x.csv", video}, {"--quiet", "--images", "/proc/sys", video}})
     {
         const SCliResult r = RunCli(args);
         EXPECT_EQ(r.status, 2) << args[2];

@@ -19,7 +19,9 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -245,8 +247,21 @@ std::string CsvOverwriteRefusal(const std::string& path)
     return "exists and is not a frames-data CSV";
 }
 
+// Why `folder` cannot take a new file, or "". A file is made and removed: permission bits
+// say nothing for root, nor for read-only or special file systems.
+std::string FolderRefusal(const std::string& folder)
+{
+    std::string probe = folder + "/.zubcli-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return std::strerror(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
+
 // Why a file cannot be written at `path`, or "": its folder must exist and take files, and
-// an existing file must be writable.
+// an existing file must open for writing (it is not changed here).
 std::string WriteRefusal(const std::string& path)
 {
     std::error_code ec;
@@ -255,10 +270,15 @@ std::string WriteRefusal(const std::string& path)
         folder = ".";
     if (!fs::is_directory(folder, ec))
         return "cannot be written: there is no folder " + folder.string();
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return "cannot be written: " + std::string(std::strerror(errno)) + " in " + folder.string();
-    if (fs::exists(path, ec) && ::access(path.c_str(), W_OK) != 0)
-        return "cannot be written: " + std::string(std::strerror(errno));
+    if (const std::string why = FolderRefusal(folder.string()); !why.empty())
+        return "cannot be written: " + why + " in " + folder.string();
+    if (fs::exists(path, ec))
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            return "cannot be written: " + std::string(std::strerror(errno));
+        ::close(fd);
+    }
     return {};
 }
 
@@ -329,8 +349,8 @@ int CheckImages(const SOptions& o)
         return OutputError("--images " + o.images + ": not a folder");
     if (!fs::exists(o.images, ec) && !fs::create_directories(o.images, ec))
         return OutputError("--images " + o.images + ": cannot make the folder: " + ec.message());
-    if (::access(o.images.c_str(), W_OK | X_OK) != 0)
-        return OutputError("--images " + o.images + ": cannot be written: " + std::strerror(errno));
+    if (const std::string why = FolderRefusal(o.images); !why.empty())
+        return OutputError("--images " + o.images + ": cannot be written: " + why);
     return 0;
 #endif
 }
