@@ -39,11 +39,13 @@ int OpenAnonymousFile(std::string& error)
     return made;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset)
+// The whole of `size` bytes through pread or pwrite, which may move less at a time.
+template <typename Transfer, typename Bytes>
+bool TransferAll(Transfer transfer, int fd, Bytes* data, size_t size, int64_t offset)
 {
     while (size > 0)
     {
-        const ssize_t done = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        const ssize_t done = transfer(fd, data, size, static_cast<off_t>(offset));
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -55,20 +57,14 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset)
     return true;
 }
 
+bool WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset)
+{
+    return TransferAll(::pwrite, fd, data, size, offset);
+}
+
 bool ReadAll(int fd, uint8_t* data, size_t size, int64_t offset)
 {
-    while (size > 0)
-    {
-        const ssize_t done = ::pread(fd, data, size, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= static_cast<size_t>(done);
-        offset += done;
-    }
-    return true;
+    return TransferAll(::pread, fd, data, size, offset);
 }
 }  // namespace
 
