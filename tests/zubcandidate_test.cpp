@@ -327,6 +327,39 @@ TEST(ZubCandidateList, PatchAtTheTopLeftAndOutsideTheFrame)
         ASSERT_EQ(buffer[CZubImpact::kPatchBytes + i], 0xAB) << i;
 }
 
+// A gray video's patches keep the gray value alone: the same pixels, packing and photometry
+// as the three-byte patches, in a third of the room.
+TEST(ZubCandidateList, GrayPatchesHoldWhatColourPatchesHold)
+{
+    CZubFrame frame = PatternFrame(80, 60);
+    for (int y = 0; y < 60; ++y)
+        for (uint8_t *p = frame.GetRowRGB(y), *end = p + 80 * 3; p < end; p += 3)
+            p[1] = p[2] = p[0] = static_cast<uint8_t>(p[0] * 3 + p[1]);
+    CZubCandidateList colour, gray;
+    for (CZubCandidateList* list : {&colour, &gray})
+    {
+        list->Add(KivRecord(1, {60, 30}, {100, 80}));
+        ASSERT_TRUE(list->Allocate(2, list == &gray));
+        CZubCandidate record;
+        for (const auto& [n, cm] : {std::pair{1, SZubPoint{40, 30}}, std::pair{2, SZubPoint{60, 60}}})
+        {
+            record.m_iFrame = n;
+            record.m_ptCM = cm;  // frame 2 near the right and bottom edges: packed rows
+            list->CollectPatches(record, frame);
+            list->ComputePhotometry(n);
+        }
+    }
+    EXPECT_EQ(gray.m_aImpacts[0].m_nPatchPixelBytes, 1);
+    for (int index : {0, 1})
+    {
+        const uint8_t* c = colour.GetPatch(0, index);
+        const uint8_t* g = gray.GetPatch(0, index);
+        for (int i = 0; i < CZubImpact::kPatchPixels; ++i)
+            ASSERT_EQ(g[i], c[3 * i]) << "frame index " << index << ", pixel " << i;
+        EXPECT_EQ(gray.m_aImpacts[0].PhotometryAt(index), colour.m_aImpacts[0].PhotometryAt(index));
+    }
+}
+
 TEST(ZubCandidateList, Photometry)
 {
     EXPECT_EQ(Photometry([](uint8_t* p) { FillPatch(p, 90, 90); }), 0);

@@ -250,6 +250,13 @@ void ExpectSameRecords(const CZubDoc& a, const CZubDoc& b)
     }
 }
 
+// Channel ch of pixel i of a candidate's patch k, whether the patch is gray or three bytes a pixel.
+int PatchSample(const CZubImpact& impact, int k, int i, int ch)
+{
+    const int bytes = impact.m_nPatchPixelBytes;
+    return impact.GetPatch(k)[i * bytes + (bytes == 3 ? ch : 0)];
+}
+
 void ExpectSameCandidates(const CZubDoc& a, const CZubDoc& b)
 {
     ASSERT_EQ(a.CandidateCount(), b.CandidateCount());
@@ -267,7 +274,9 @@ void ExpectSameCandidates(const CZubDoc& a, const CZubDoc& b)
         for (int k = 0; k < c.m_iFrames; ++k)
         {
             ASSERT_TRUE(c.GetPatch(k) && d.GetPatch(k)) << k;
-            ASSERT_TRUE(std::equal(c.GetPatch(k), c.GetPatch(k) + CZubImpact::kPatchBytes, d.GetPatch(k))) << k;
+            for (int i = 0; i < CZubImpact::kPatchPixels; ++i)
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(PatchSample(c, k, i, ch), PatchSample(d, k, i, ch)) << k << " pixel " << i;
         }
     }
 }

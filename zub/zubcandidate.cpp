@@ -65,7 +65,7 @@ const uint8_t* CZubImpact::GetPatch(int frameIndex) const
     if (frameIndex < 0 || frameIndex >= m_iFrames || !m_pPatches)
         return nullptr;
     const uint8_t* record = m_pPatches->Read(frameIndex);
-    return record ? record + static_cast<size_t>(m_iSlot) * kPatchBytes : nullptr;
+    return record ? record + static_cast<size_t>(m_iSlot) * kPatchPixels * m_nPatchPixelBytes : nullptr;
 }
 
 void CZubImpact::CollectPatch(const CZubCandidate& record, const CZubFrame& videoFrame, uint8_t* patch) const
@@ -82,9 +82,16 @@ void CZubImpact::CollectPatch(const CZubCandidate& record, const CZubFrame& vide
     if (x1 <= x0 || y1 <= y0)
         return;
     // Rows are packed one after another; near a border the rest keeps what it held.
-    const size_t rowBytes = static_cast<size_t>(x1 - x0) * 3;
-    for (int y = y0; y < y1; ++y, patch += rowBytes)
-        std::memcpy(patch, videoFrame.GetPixelRGB(x0, y), rowBytes);
+    const size_t rowPixels = static_cast<size_t>(x1 - x0);
+    for (int y = y0; y < y1; ++y, patch += rowPixels * m_nPatchPixelBytes)
+    {
+        const uint8_t* in = videoFrame.GetPixelRGB(x0, y);
+        if (m_nPatchPixelBytes == 3)
+            std::memcpy(patch, in, rowPixels * 3);
+        else
+            for (size_t x = 0; x < rowPixels; ++x)
+                patch[x] = in[3 * x];
+    }
 }
 
 int CZubImpact::ComputePhotometry(int frameNumber)
@@ -94,13 +101,14 @@ int CZubImpact::ComputePhotometry(int frameNumber)
         return 0;
     int inner = 0;
     int ring = 0;
+    const int step = m_nPatchPixelBytes;
     for (int y = 0; y < kPatchSide; ++y)
     {
-        const uint8_t* p = patch + static_cast<size_t>(y) * kPatchSide * 3;
+        const uint8_t* p = patch + static_cast<size_t>(y) * kPatchSide * step;
         const bool bInnerRow = y >= 9 && y <= 23;
-        for (int x = 0; x < kPatchSide; ++x, p += 3)
+        for (int x = 0; x < kPatchSide; ++x, p += step)
         {
-            const int sum = p[0] + p[1] + p[2];
+            const int sum = step == 3 ? p[0] + p[1] + p[2] : 3 * p[0];
             if (bInnerRow && x >= 9 && x <= 23)
                 inner += sum;
             else
@@ -134,8 +142,9 @@ bool CZubCandidateList::Add(const CZubCandidate& record)
     return true;
 }
 
-bool CZubCandidateList::Allocate(int nFrames)
+bool CZubCandidateList::Allocate(int nFrames, bool bGrayPatches)
 {
+    const int pixelBytes = bGrayPatches ? 1 : 3;
     m_csStorageError.clear();
     m_patches.Clear();
     for (int slot = 0; slot < m_iCount; ++slot)
@@ -143,6 +152,7 @@ bool CZubCandidateList::Allocate(int nFrames)
         CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
         impact.m_pPatches = &m_patches;
         impact.m_iSlot = slot;
+        impact.m_nPatchPixelBytes = pixelBytes;
         if (slot != m_iFailAllocationAtSlot && impact.Allocate(nFrames))
             continue;
         // The failing slot and the later ones keep no arrays, not even older ones.
@@ -154,7 +164,8 @@ bool CZubCandidateList::Allocate(int nFrames)
     }
     std::string error;
     if (m_iCount > 0 &&
-        !m_patches.Reset(nFrames, static_cast<size_t>(m_iCount) * CZubImpact::kPatchBytes, m_nPatchMemoryBytes, error))
+        !m_patches.Reset(nFrames, static_cast<size_t>(m_iCount) * CZubImpact::kPatchPixels * pixelBytes,
+                         m_nPatchMemoryBytes, error))
     {
         m_csStorageError += (m_csStorageError.empty() ? "" : "; ") + std::string("no room for the patches: ") + error;
         return false;
@@ -173,7 +184,8 @@ void CZubCandidateList::CollectPatches(const CZubCandidate& record, const CZubFr
     {
         const CZubImpact& impact = m_aImpacts[static_cast<size_t>(slot)];
         if (impact.HasArrays())
-            impact.CollectPatch(record, videoFrame, frame + static_cast<size_t>(slot) * CZubImpact::kPatchBytes);
+            impact.CollectPatch(record, videoFrame,
+                                frame + static_cast<size_t>(slot) * CZubImpact::kPatchPixels * impact.m_nPatchPixelBytes);
     }
 }
 

@@ -53,7 +53,8 @@ class CZubImpact
 {
 public:
     static constexpr int kPatchSide = 32;
-    static constexpr int kPatchBytes = kPatchSide * kPatchSide * 3;
+    static constexpr int kPatchPixels = kPatchSide * kPatchSide;
+    static constexpr int kPatchBytes = kPatchPixels * 3;  // the most a patch takes
 
     CZubImpact() = default;
     CZubImpact(const CZubImpact&) = delete;
@@ -62,8 +63,8 @@ public:
     // Photometry for nFrames frames; false (and no arrays) when memory lacks.
     bool Allocate(int nFrames);
     bool HasArrays() const { return m_iFrames > 0; }
-    // Patch of 0-based frame index (24-bit, rows one after another), or null without arrays,
-    // outside them, or when the store lost it.
+    // Patch of 0-based frame index (rows one after another, m_nPatchPixelBytes a pixel), or
+    // null without arrays, outside them, or when the store lost it.
     const uint8_t* GetPatch(int frameIndex) const;
     // Photometric value of 0-based frame index; 0 without arrays or outside them.
     int PhotometryAt(int frameIndex) const
@@ -85,6 +86,7 @@ public:
     // Where its patches are: the list's store, the candidate's place in a frame's record.
     const CZubPatchStore* m_pPatches = nullptr;
     int m_iSlot = 0;
+    int m_nPatchPixelBytes = 3;  // B, G, R; 1 (the gray value) for a gray video
 };
 
 // The accepted candidates of a run, at most 15.
@@ -96,8 +98,9 @@ public:
     // Stores the record's detections; false once the list is full.
     bool Add(const CZubCandidate& record);
     // Photometry for nFrames frames in every used slot and the patch store; false at the
-    // first slot that fails, or when the store cannot be made (StorageError says why).
-    bool Allocate(int nFrames);
+    // first slot that fails, or when the store cannot be made (StorageError says why). A
+    // gray video's patches keep one byte a pixel: a third of the memory and disk.
+    bool Allocate(int nFrames, bool bGrayPatches = false);
     void CollectPatches(const CZubCandidate& record, const CZubFrame& videoFrame);
     void ComputePhotometry(int frameNumber);
     // The frame and position of the candidates of that frame (of one algorithm; 0: any).

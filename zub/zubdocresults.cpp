@@ -38,7 +38,8 @@ int CZubDoc::GetResults()
         if (!m_pCandidates->Add(record))
             Log().Log("TOO MANY CANDIDATES");
     }
-    if (!m_pCandidates->Allocate(count))
+    // A gray video gives gray patches, the simulated spot included.
+    if (!m_pCandidates->Allocate(count, m_bSer && m_pSer && !m_pSer->HasColor()))
         Log().Log("Could not keep the candidates' data: %s", m_pCandidates->StorageError().c_str());
     return m_pCandidates->m_iCount;
 }

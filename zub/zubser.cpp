@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int32_t kColorRgb = 100;
-constexpr int32_t kColorBgr = 101;
 constexpr int64_t kTicksAtUnixEpoch = 621355968000000000;  // 1970-01-01 in 100-ns ticks
 constexpr int64_t kTickMask = (int64_t(1) << 62) - 1;      // the top two bits are a kind flag
 // Time stamps outside 1990-01-01 .. 2200-01-01 are not a recording's.
@@ -279,7 +277,7 @@ bool CZubSer::PrepareLayout()
     if (ImageWidth <= 0 || ImageHeight <= 0)
         return false;
     const bool twoBytes = PixelDepthPerPlane > 8;
-    const bool color = ColorID == kColorRgb || ColorID == kColorBgr;
+    const bool color = HasColor();
     const int bytesPerSample = twoBytes ? 2 : 1;
     m_iBytesPerPixel = bytesPerSample * (color ? 3 : 1);
     m_iShift = (PixelDepthPerPlane > 8 && PixelDepthPerPlane < 16) ? PixelDepthPerPlane - 8 : 8;
@@ -453,7 +451,7 @@ bool CZubSer::PrepareReduction(const CZubFrame& tables, int channel, SReduction&
         r.aMono[i] = channel == 0 ? static_cast<uint8_t>(r.aBlue[i] + r.aGreen[i] + r.aRed[i]) : static_cast<uint8_t>(i);
     r.pairs.clear();
     r.words.clear();
-    if (ColorID == kColorRgb || ColorID == kColorBgr)
+    if (HasColor())
         return true;
     if (PixelDepthPerPlane > 8)
     {

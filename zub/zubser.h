@@ -98,8 +98,11 @@ public:
     // holds (m_iHeaderFrameCount keeps the header's value). They survive Close.
     std::array<char, 14> FileID{};
     int32_t LuID = 0;
-    // 100 = RGB, 101 = BGR (three samples per pixel); any other value is one sample.
+    // RGB or BGR: three samples per pixel; any other value is one sample.
+    static constexpr int32_t kColorRgb = 100;
+    static constexpr int32_t kColorBgr = 101;
     int32_t ColorID = 0;
+    bool HasColor() const { return ColorID == kColorRgb || ColorID == kColorBgr; }
     // Ignored: writers disagree on it; 16-bit samples are always little-endian.
     int32_t LittleEndian = 0;
     int32_t ImageWidth = 0;

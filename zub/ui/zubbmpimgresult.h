@@ -17,8 +17,9 @@ public:
 
     explicit CZubBmpImgResult(QWidget* parent = nullptr);
 
-    // 32 bottom-up rows of 96 bytes, blue, green, red; null shows white.
-    void SetThumbnail(const uint8_t* pixels);
+    // 32 bottom-up rows of 32 pixels, each blue, green, red (pixelBytes 3) or the gray value
+    // (1); null shows white.
+    void SetThumbnail(const uint8_t* pixels, int pixelBytes = 3);
     void ClearThumbnail();
     // Takes effect at the next repaint.
     void ShowCircles(int on) { m_iShowCircles = on; }

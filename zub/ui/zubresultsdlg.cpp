@@ -106,7 +106,7 @@ void CZubResultsDlg::ShowFrame(int p)
     for (int i = 0; i < kZubStripThumbnails; ++i)
     {
         const int index = ZubStripFrameIndex(p, i, frames);
-        m_thumbs[static_cast<size_t>(i)]->SetThumbnail(index < 0 ? nullptr : impact.GetPatch(index));
+        m_thumbs[static_cast<size_t>(i)]->SetThumbnail(index < 0 ? nullptr : impact.GetPatch(index), impact.m_nPatchPixelBytes);
     }
     {
         const QSignalBlocker blocker(m_ui->frameSlider);
