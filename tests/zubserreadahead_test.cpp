@@ -79,7 +79,8 @@ TEST(ZubSerReadAhead, FramesComeInOrderAsAskedAndMeasured)
 }
 
 // Stops while the reader waits for room, while it reads, before the first frame is taken,
-// and restarts: it never hangs, and a restart begins at the first frame.
+// and restarts, with a ring of two slots and of six: it never hangs, and a restart begins at
+// the first frame.
 TEST(ZubSerReadAhead, StopsAndRestartsAtAnyMoment)
 {
     CZubSer ser;
@@ -90,6 +91,7 @@ TEST(ZubSerReadAhead, StopsAndRestartsAtAnyMoment)
     for (int i = 0; i < 300; ++i)
     {
         watchdog.Progress("iteration " + std::to_string(i));
+        readAhead.m_nRingBytes = i % 2 ? 1 : CZubSerReadAhead::kRingBytes;  // two slots, then six
         readAhead.Start(ser, 0, [&](int n) { return CZubSerReadAhead::SNeed{n % 5 == 0, n % 7, 64 - n % 3}; });
         const int taken = static_cast<int>(random() % 45);
         for (int k = 0; k < taken; ++k)

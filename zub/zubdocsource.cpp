@@ -29,9 +29,14 @@ void CZubDoc::StartSource()
         AbortRun("Cannot open SER file.");
         return;
     }
-    m_bSerPassOpen = true;
     m_serPlan = SerFramePlan();
-    m_readAhead.Start(*m_pSer, m_nChannel, m_serPlan, m_bReadAheadThread);
+    if (!m_readAhead.Start(*m_pSer, m_nChannel, m_serPlan, m_bReadAheadThread))
+    {
+        m_pSer->Close();
+        AbortRun("Not enough memory to read the SER file.");
+        return;
+    }
+    m_bSerPassOpen = true;
     Log().Log("Start processing SER file.");
     if (m_pView)
         m_pView->SetTimer(CZubView::kSerStartTimer, m_pView->m_nSerStartDelayMs);

@@ -1,19 +1,28 @@
 #include "zubserreadahead.h"
 
-void CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan, bool bThread)
+#include <algorithm>
+#include <new>
+
+bool CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan, bool bThread)
 {
     Stop();
+    // As many slots as kRingBytes hold (at least two to overlap; one without the thread).
+    const size_t pixels = static_cast<size_t>(std::max(ser.ImageWidth, 0)) * static_cast<size_t>(std::max(ser.ImageHeight, 0));
+    const size_t slotBytes = static_cast<size_t>(ser.RawFrameBytes()) + 4 * pixels + 1;
+    m_nSlots = bThread ? std::clamp<size_t>(m_nRingBytes / slotBytes, 2, kSlots) : 1;
+    try
+    {
+        for (size_t i = 0; i < kSlots; ++i)
+            PrepareSlot(m_slots[i], ser, i < m_nSlots);
+    }
+    catch (const std::bad_alloc&)
+    {
+        for (SFrame& slot : m_slots)
+            slot = SFrame{};
+        return false;
+    }
     m_pSer = &ser;
     m_plan = std::move(plan);
-    for (SFrame& slot : m_slots)
-    {
-        slot.raw.resize(static_cast<size_t>(ser.RawFrameBytes()));
-        // Shapes only change with the file: the buffers are kept from pass to pass.
-        if (slot.video.m_iWidth != ser.ImageWidth || slot.video.m_iHeight != ser.ImageHeight)
-            slot.video.Create(ser.ImageWidth, ser.ImageHeight, FRAME_COLOR_RGB24);
-        if (slot.mono.m_iWidth != ser.ImageWidth || slot.mono.m_iHeight != ser.ImageHeight)
-            slot.mono.Create(ser.ImageWidth, ser.ImageHeight, FRAME_MONO8);
-    }
     // An unknown channel prepares nothing: every frame then takes the 24-bit way.
     ser.PrepareReduction(m_slots[0].mono, channel, m_reduction);
     m_iHead = 0;
@@ -25,6 +34,27 @@ void CZubSerReadAhead::Start(const CZubSer& ser, int channel, Plan plan, bool bT
     m_iNextIndex = 0;
     if (bThread)
         m_thread = std::thread(&CZubSerReadAhead::ReadLoop, this);
+    return true;
+}
+
+// Shapes only change with the file: a used slot keeps its buffers from pass to pass.
+void CZubSerReadAhead::PrepareSlot(SFrame& slot, const CZubSer& ser, bool bUsed)
+{
+    if (!bUsed)
+    {
+        slot = SFrame{};
+        return;
+    }
+    slot.raw.resize(static_cast<size_t>(ser.RawFrameBytes()));
+    if (slot.video.m_iWidth != ser.ImageWidth || slot.video.m_iHeight != ser.ImageHeight)
+        slot.video.Create(ser.ImageWidth, ser.ImageHeight, FRAME_COLOR_RGB24);
+    if (slot.mono.m_iWidth != ser.ImageWidth || slot.mono.m_iHeight != ser.ImageHeight)
+        slot.mono.Create(ser.ImageWidth, ser.ImageHeight, FRAME_MONO8);
+}
+
+size_t CZubSerReadAhead::WakeReaderAtFilled() const
+{
+    return m_nSlots - std::min(kWakeReaderAt, m_nSlots - 1);
 }
 
 CZubSerReadAhead::SFrame* CZubSerReadAhead::ReadHere()
@@ -68,11 +98,11 @@ void CZubSerReadAhead::Release()
     if (!m_bHeld)
         return;
     m_bHeld = false;
-    m_iHead = (m_iHead + 1) % kSlots;
+    m_iHead = (m_iHead + 1) % m_nSlots;
     --m_nFilled;
     // The reader, when it waits for room, is woken once several slots are free: fewer
     // switches between the threads than one per frame.
-    if (m_bReaderWaits && m_nFilled <= kSlots - kWakeReaderAt)
+    if (m_bReaderWaits && m_nFilled <= WakeReaderAtFilled())
         m_changed.notify_all();
 }
 
@@ -99,15 +129,15 @@ void CZubSerReadAhead::ReadLoop()
         SFrame* slot = nullptr;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (m_nFilled == kSlots && !m_bStop)
+            if (m_nFilled == m_nSlots && !m_bStop)
             {
                 m_bReaderWaits = true;
-                m_changed.wait(lock, [this] { return m_nFilled <= kSlots - kWakeReaderAt || m_bStop; });
+                m_changed.wait(lock, [this] { return m_nFilled <= WakeReaderAtFilled() || m_bStop; });
                 m_bReaderWaits = false;
             }
             if (m_bStop)
                 break;
-            slot = &m_slots[(m_iHead + m_nFilled) % kSlots];
+            slot = &m_slots[(m_iHead + m_nFilled) % m_nSlots];
         }
         if (!ReadInto(*slot, index))
             break;  // a file cut short: the pass ends with what was read

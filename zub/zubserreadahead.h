@@ -49,8 +49,10 @@ public:
     // What frame number n (1-based) must come as.
     using Plan = std::function<SNeed(int frameNumber)>;
 
-    static constexpr size_t kSlots = 6;
+    static constexpr size_t kSlots = 6;  // at most
+    static constexpr size_t kRingBytes = size_t{64} << 20;  // the slots' buffers, unless two take more
     static constexpr size_t kWakeReaderAt = 3;  // free slots
+    size_t m_nRingBytes = kRingBytes;           // a test seam
 
     CZubSerReadAhead() = default;
     ~CZubSerReadAhead() { Stop(); }
@@ -60,8 +62,9 @@ public:
     // Starts reading the open `ser` from its first frame, reducing with `channel`, each frame
     // as `plan` says (none: the reduction); a pass still reading is stopped first. `ser` must
     // stay open until Stop. Without bThread the frames are read in Next, on the caller's
-    // thread: better when every core already runs a pass of its own.
-    void Start(const CZubSer& ser, int channel, Plan plan, bool bThread = true);
+    // thread: better when every core already runs a pass of its own. False (nothing read)
+    // when the frames' buffers cannot be allocated.
+    bool Start(const CZubSer& ser, int channel, Plan plan, bool bThread = true);
     // The next frame in file order, waiting for it; null at the end of the file, after a
     // failed read, and when no pass reads. The frame stays valid until Release (or the next
     // Next) and may be changed by the caller: the reader overwrites all of it.
@@ -75,11 +78,14 @@ private:
     void ReadLoop();
     bool ReadInto(SFrame& frame, int index);
     SFrame* ReadHere();
+    static void PrepareSlot(SFrame& slot, const CZubSer& ser, bool bUsed);
+    size_t WakeReaderAtFilled() const;
 
     const CZubSer* m_pSer = nullptr;
     CZubSer::SReduction m_reduction;
     Plan m_plan;
     std::array<SFrame, kSlots> m_slots;
+    size_t m_nSlots = kSlots;  // in use this pass
     size_t m_iHead = 0;    // the next slot to hand out
     size_t m_nFilled = 0;  // slots read and not yet released
     bool m_bHeld = false;  // the head slot is with the caller
