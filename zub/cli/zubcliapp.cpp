@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -645,8 +646,8 @@ std::string JsonSettings(const SOptions& o)
         number.erase(0, number.find_first_not_of(' '));
         if (param.bText)
             settings.Add(param.name, param.value);
-        else
-            settings.AddRaw(param.name, number);
+        else  // JSON has no infinity nor NaN (a factor may be set to either)
+            settings.AddRaw(param.name, std::isfinite(std::strtod(number.c_str(), nullptr)) ? number : "null");
     }
     if (o.nChannel != 0)
         settings.Add("channel", kChannelNames[o.nChannel]);
@@ -771,7 +772,11 @@ public:
             if (m_o.bTiming)
                 PrintTiming(m_timer);
         }
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        {
+            std::fprintf(stderr, "zubcli: %s: cannot write the results: %s\n", m_video.c_str(), std::strerror(errno));
+            return 1;
+        }
         if (result.failure.empty())
             return 0;
         std::fprintf(stderr, "zubcli: %s: %s\n", m_video.c_str(), result.failure.c_str());
@@ -856,8 +861,17 @@ int Cores()
 
 int JobsFor(const SOptions& o)
 {
-    const int wanted = o.nJobs > 0 ? o.nJobs : Cores();
-    return std::min<int>(wanted, static_cast<int>(o.videos.size()));
+    const int wanted = std::min<int>(o.nJobs > 0 ? o.nJobs : Cores(), static_cast<int>(o.videos.size()));
+    // The log file and the Test options' pictures have fixed names: two runs at once would
+    // write into each other's.
+    const SZubParams& p = ZubApp().m_params;
+    if (wanted > 1 && (p.LogProcess || p.SaveAvgFrame || p.SaveIntermediateFrames || p.LogDetailsFrames))
+    {
+        if (!o.bQuiet)
+            std::fprintf(stderr, "zubcli: the Test options write the log and pictures under fixed names: one video at a time\n");
+        return 1;
+    }
+    return wanted;
 }
 
 // Collects the log's console lines while no view runs.

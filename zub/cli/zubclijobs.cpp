@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +27,8 @@ struct SChild
     int status = 0;
 };
 
-void WriteAll(int fd, const std::string& text)
+// False when the text could not all be written (a full disk, a reader gone).
+bool WriteAll(int fd, const std::string& text)
 {
     size_t done = 0;
     while (done < text.size())
@@ -35,22 +37,36 @@ void WriteAll(int fd, const std::string& text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return;  // a closed pipe: the reader is gone
+            return false;
         done += static_cast<size_t>(n);
     }
+    return true;
 }
 
-// Runs the task in a child; `out` and `err` are -1 for the parent's own streams.
-pid_t Spawn(const SZubCliJobs& jobs, int task, int out, int err)
+// Runs the task in a child; `out` and `err` are -1 for the parent's own streams; `others`:
+// the other children's pipes, closed in this one.
+pid_t Spawn(const SZubCliJobs& jobs, int task, int out, int err, const std::vector<int>& others = {})
 {
     std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
+    // A child never outlives zubcli (killed, it would go on writing files nobody waits for).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::_exit(1);
     if (out >= 0)
         ::dup2(out, STDOUT_FILENO);
     if (err >= 0)
         ::dup2(err, STDERR_FILENO);
+    // Held here, the other children's pipes would keep them from seeing their reader gone.
+    for (const int fd : others)
+        ::close(fd);
+    if (out >= 0)
+        ::close(out);
+    if (err >= 0)
+        ::close(err);
     const int status = jobs.task(task);
     std::fflush(nullptr);
     ::_exit(status);
@@ -120,12 +136,25 @@ private:
     {
         SChild& child = m_children[static_cast<size_t>(task)];
         int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        if (::pipe2(out, O_CLOEXEC) != 0)
         {
             Fail(child, task, std::string("cannot start: ") + std::strerror(errno));
             return;
         }
-        child.pid = Spawn(m_jobs, task, out[1], err[1]);
+        if (::pipe2(err, O_CLOEXEC) != 0)
+        {
+            const int why = errno;
+            ::close(out[0]);
+            ::close(out[1]);
+            Fail(child, task, std::string("cannot start: ") + std::strerror(why));
+            return;
+        }
+        std::vector<int> others{out[0], err[0]};
+        for (const SChild& running : m_children)
+            for (const int fd : {running.out, running.err})
+                if (fd >= 0)
+                    others.push_back(fd);
+        child.pid = Spawn(m_jobs, task, out[1], err[1], others);
         ::close(out[1]);
         ::close(err[1]);
         child.out = out[0];
@@ -166,14 +195,19 @@ private:
             if (!head.outText.empty() || !head.errText.empty())
             {
                 ClearProgress();
-                WriteAll(STDOUT_FILENO, head.outText);
+                if (!WriteAll(STDOUT_FILENO, head.outText) && !m_bLostOutput)
+                {
+                    // The results did not all arrive: not a success.
+                    m_bLostOutput = true;
+                    WriteAll(STDERR_FILENO, std::string("zubcli: cannot write the results: ") + std::strerror(errno) + "\n");
+                }
                 WriteAll(STDERR_FILENO, head.errText);
                 head.outText.clear();
                 head.errText.clear();
             }
             if (!head.bDone)
                 break;
-            m_worst = std::max(m_worst, head.status);
+            m_worst = std::max(m_worst, m_bLostOutput ? 1 : head.status);
             ++m_iHead;
             ++m_nPassedOn;
         }
@@ -245,6 +279,7 @@ private:
     int m_nRunning = 0;
     int m_nPassedOn = 0;
     int m_worst = 0;
+    bool m_bLostOutput = false;
     bool m_bProgressShown = false;
 };
 }  // namespace
