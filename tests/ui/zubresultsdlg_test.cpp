@@ -163,6 +163,7 @@ private slots:
         std::fill(last.m_piPhotometry.get(), last.m_piPhotometry.get() + n, 5);
         last.m_pPatches = list.m_aImpacts[0].m_pPatches;  // the patches the run kept for slot 0
         last.m_iSlot = 0;
+        last.m_nPatchPixelBytes = list.m_aImpacts[0].m_nPatchPixelBytes;
         list.m_iCount = 3;
 
         CZubMessageRecorder messages;
