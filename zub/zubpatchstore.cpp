@@ -165,14 +165,19 @@ void CZubPatchStore::FlushPending()
     m_iFirstLostFrame = frame;
 }
 
+uint8_t* CZubPatchStore::InMemory(int frame)
+{
+    if (frame >= 0 && frame < m_nMemoryFrames)
+        return m_memory.data() + static_cast<size_t>(frame) * m_nRecordBytes;
+    return frame >= 0 && frame == m_iPendingFrame ? m_pending.data() : nullptr;
+}
+
 uint8_t* CZubPatchStore::Write(int frame)
 {
     if (frame < 0 || frame >= m_nFrames)
         return nullptr;
-    if (frame < m_nMemoryFrames)
-        return m_memory.data() + static_cast<size_t>(frame) * m_nRecordBytes;
-    if (frame == m_iPendingFrame)
-        return m_pending.data();
+    if (uint8_t* record = InMemory(frame))
+        return record;
     FlushPending();
     if (m_iFirstLostFrame >= 0)
         return nullptr;
@@ -192,10 +197,8 @@ const uint8_t* CZubPatchStore::Read(int frame) const
 {
     if (frame < 0 || frame >= m_nFrames)
         return nullptr;
-    if (frame < m_nMemoryFrames)
-        return m_memory.data() + static_cast<size_t>(frame) * m_nRecordBytes;
-    if (frame == m_iPendingFrame)
-        return m_pending.data();
+    if (const uint8_t* record = const_cast<CZubPatchStore*>(this)->InMemory(frame))
+        return record;
     if (m_iFirstLostFrame >= 0 && frame >= m_iFirstLostFrame)
         return nullptr;
     return m_pMap + FileOffset(frame);

@@ -44,6 +44,8 @@ private:
     bool OpenFile(size_t bytes, std::string& error);
     int64_t FileOffset(int frame) const;
     void FlushPending();
+    // The record in memory or the one being written; null for the file's others.
+    uint8_t* InMemory(int frame);
 
     int m_nFrames = 0;
     int m_nMemoryFrames = 0;
