@@ -76,8 +76,7 @@ int CZubDoc::ClearDuplicates(CZubCandidate* records, int count)
 
 bool CZubDoc::IsNear(int x1, int y1, int x2, int y2, int r)
 {
-    const int64_t radius = r;  // any stored radius, without overflow
-    return x2 - radius < x1 && x1 < x2 + radius && y2 - radius < y1 && y1 < y2 + radius;
+    return ZubIsNear({x1, y1}, {x2, y2}, r);
 }
 
 int CZubDoc::ResultsFrame()

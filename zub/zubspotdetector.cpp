@@ -174,12 +174,6 @@ std::array<std::array<double, N>, N> Invert(std::array<std::array<double, N>, N>
     return inv;
 }
 
-// Square of half-side r, strict bounds: the closeness of the duplicate rejection.
-bool IsNear(SZubPoint a, SZubPoint b, int r)
-{
-    const int64_t radius = r;
-    return b.x - radius < a.x && a.x < b.x + radius && b.y - radius < a.y && a.y < b.y + radius;
-}
 
 // Offset of a parabola's top through three samples around the middle one, -0.5 to 0.5.
 float Vertex(float before, float at, float after)
@@ -612,7 +606,7 @@ void CZubSpotDetector::LogFrameSpot(int n) const
 std::vector<float> CZubSpotDetector::DetectionImage() const
 {
     std::vector<float> image;
-    if (m_detection.size() != m_grid.Points() || m_detection.empty())
+    if (!HasDetectionImage())
         return image;
     image.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0.0f);
     // Each grid point stands for the two-by-two pixels it starts.
@@ -715,7 +709,7 @@ bool CZubSpotDetector::Mark(const STrack& track, CZubCandidate* records, int nRe
     for (int64_t f = first; f <= last; ++f)
     {
         const CZubCandidate& other = records[f - 1];
-        if (other.m_iKivState == ZUB_STATE_CANDIDATE && IsNear(other.m_ptKiv, record.m_ptZub, p.RadiusSearch))
+        if (other.m_iKivState == ZUB_STATE_CANDIDATE && ZubIsNear(other.m_ptKiv, record.m_ptZub, p.RadiusSearch))
         {
             record.m_iZubState = ZUB_STATE_CLEARED;
             Log().Log("ZUB frame: %4i at: (%3i-%3i) found by KIV in frame: %i", peak.iFrame, peak.x, peak.y,

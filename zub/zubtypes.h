@@ -11,6 +11,14 @@ struct SZubPoint
     friend bool operator==(const SZubPoint&, const SZubPoint&) = default;
 };
 
+// a lies in the square of half-side r around b, bounds excluded: the closeness of the
+// duplicate rejection. Any stored radius, without overflow.
+inline bool ZubIsNear(SZubPoint a, SZubPoint b, int r)
+{
+    const int64_t radius = r;
+    return b.x - radius < a.x && a.x < b.x + radius && b.y - radius < a.y && a.y < b.y + radius;
+}
+
 // A size in pixels, width first.
 struct SZubSize
 {
