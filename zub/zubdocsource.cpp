@@ -124,9 +124,13 @@ void CZubDoc::ProcessSerFile()
         if (loop && !loop->PumpPending())
             return;  // the quit message stays queued, so the application still ends
     }
-    // The file ran out before the phase saw its last frame (a truncated file).
+    // A frame could not be read (the file shrank or failed since it was opened): the phase
+    // ends with the frames it saw.
     if (m_bSerPassOpen && m_nPhase != PHASE_IDLE)
+    {
+        Log().Log("Frame: %i cannot be read. End of pass.", m_nFrame + 1);
         EndCurrentPhase();
+    }
 }
 
 int CZubDoc::OnVideoFrame(double sampleTime, const uint8_t* buffer, long length)
@@ -173,7 +177,10 @@ int CZubDoc::OnSerFrame(CZubSerReadAhead::SFrame& frame)
     if (need.bVideo && !got.Covers(need))
     {
         if (!m_pSer->ReadRawRows(frame.iIndex, need.iFirstRow, need.iEndRow, frame.raw.data()))
+        {
+            Log().Log("Frame: %i cannot be read. Skipped.", n);
             return 0;
+        }
         m_pSer->ConvertRawRows(frame.raw.data(), need.iFirstRow, need.iEndRow, delivered.m_pRGB);
     }
     std::swap(mine, delivered);

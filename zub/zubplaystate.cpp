@@ -119,7 +119,10 @@ bool CZubPlayState::OpenMedia(const ZubPlayerFactory& factory, int64_t llAvgTime
 bool CZubPlayState::ShowSerFrame(int index)
 {
     if (!m_pSer->ReadFrame(index))
+    {
+        ReportFailure("frame " + std::to_string(index + 1) + " cannot be read");
         return false;
+    }
     m_llShown = index;
     m_llNextSer = index + 1;
     ++m_serial;

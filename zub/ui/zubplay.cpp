@@ -181,6 +181,9 @@ void CZubPlay::ShowNewFrame()
     m_shownSerial = m_core.FrameSerial();
     if (m_pPicture->SetPlayFrame(m_core.Header(), m_core.Pixels(), m_core.PixelBytes()))
         emit FrameShown();
+    else
+        ZubTrace("Player: frame of %i x %i, %i bits, %zu bytes not shown.", m_core.Header().biWidth,
+                 m_core.Header().biHeight, static_cast<int>(m_core.Header().biBitCount), m_core.PixelBytes());
 }
 
 void CZubPlay::UpdateControls()
