@@ -61,6 +61,7 @@ public:
     // The detection image, ROI sized (row after row): for every pixel the largest normalised
     // difference of the run (sigma), 0 outside the search. Empty before the impact phase.
     std::vector<float> DetectionImage() const;
+    bool HasDetectionImage() const { return !m_detection.empty() && m_detection.size() == m_grid.Points(); }
     int ImageWidth() const { return m_iRoiWidth; }
     int ImageHeight() const { return m_iRoiHeight; }
     // Every spot kept in this run, in frame order, the best of a frame first.

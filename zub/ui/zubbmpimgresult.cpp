@@ -21,10 +21,17 @@ void CZubBmpImgResult::SetThumbnail(const uint8_t* pixels, int pixelBytes)
     }
     for (int y = 0; y < kSide; ++y)
     {
-        const uint8_t* in = pixels + pixelBytes * kSide * y;
         QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(kSide - 1 - y));
-        for (int x = 0; x < kSide; ++x, in += pixelBytes)
-            out[x] = pixelBytes == 3 ? qRgb(in[2], in[1], in[0]) : qRgb(in[0], in[0], in[0]);
+        if (pixelBytes == 1)
+        {
+            const uint8_t* in = pixels + kSide * y;
+            for (int x = 0; x < kSide; ++x)
+                out[x] = qRgb(in[x], in[x], in[x]);
+            continue;
+        }
+        const uint8_t* in = pixels + 3 * kSide * y;
+        for (int x = 0; x < kSide; ++x, in += 3)
+            out[x] = qRgb(in[2], in[1], in[0]);
     }
     update();
 }

@@ -8,6 +8,8 @@
 #include "zubdoc.h"
 #include "zubshowframedlg.h"
 
+#include <array>
+#include <algorithm>
 #include <QSaveFile>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -45,7 +47,7 @@ CZubResultsDlg::CZubResultsDlg(const CZubDoc& doc, QWidget* parent)
     connect(m_ui->circlesCheck, &QCheckBox::toggled, this, &CZubResultsDlg::OnCircles);
     connect(m_ui->showFrameButton, &QPushButton::clicked, this, &CZubResultsDlg::OnShowFrameCandidate);
     connect(m_ui->showDetectionButton, &QPushButton::clicked, this, &CZubResultsDlg::OnShowDetectionImage);
-    m_ui->showDetectionButton->setEnabled(!ZubDetectionPicture(doc).Empty());
+    m_ui->showDetectionButton->setEnabled(doc.m_spotDetector.HasDetectionImage());
     connect(m_ui->saveImageButton, &QPushButton::clicked, this, &CZubResultsDlg::OnSaveImage);
     Show();
 }
@@ -165,9 +167,16 @@ QImage CZubResultsDlg::EvidenceImage() const
                  .arg(impact.m_ptRel.y);
     if (m_bTimes && !m_ui->utcEdit->text().isEmpty())
         lines << "Detected at " + m_ui->utcEdit->text() + " UTC";
+    // The frame numbers the thumbnails show; white ones, outside the frames, show none.
+    const int frames = ZubSlotFrames(impact, Processed());
+    std::array<int, kZubStripThumbnails> shown{};
+    for (int i = 0; i < kZubStripThumbnails; ++i)
+        shown[static_cast<size_t>(i)] = ZubStripFrameIndex(m_iCurrent, i, frames) + 1;
+    const auto first = std::find_if(shown.begin(), shown.end(), [](int n) { return n > 0; });
+    const auto last = std::find_if(shown.rbegin(), shown.rend(), [](int n) { return n > 0; });
     lines << QString("Frames %1 to %2, photometric value at frame %3: %4")
-                 .arg(m_iCurrent - kZubStripThumbnails / 2)
-                 .arg(m_iCurrent + kZubStripThumbnails / 2)
+                 .arg(first == shown.end() ? 0 : *first)
+                 .arg(last == shown.rend() ? 0 : *last)
                  .arg(m_iCurrent)
                  .arg(m_ui->valueEdit->text());
 
@@ -205,8 +214,9 @@ QImage CZubResultsDlg::EvidenceImage() const
         const QPixmap thumb = m_thumbs[static_cast<size_t>(i)]->grab();
         painter.drawPixmap(QRect(x, y, side, side), thumb);
         painter.setPen(Qt::black);
-        painter.drawText(QRect(x - kGap / 2, y + side, side + kGap, lineHeight), Qt::AlignCenter,
-                         QString::number(m_iCurrent - kZubStripThumbnails / 2 + i));
+        if (const int number = shown[static_cast<size_t>(i)]; number > 0)
+            painter.drawText(QRect(x - kGap / 2, y + side, side + kGap, lineHeight), Qt::AlignCenter,
+                             QString::number(number));
         if (i == kZubStripThumbnails / 2)
         {
             painter.setPen(QPen(Qt::red, 2));
