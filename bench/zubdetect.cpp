@@ -51,16 +51,6 @@ struct SOptions
     std::vector<std::string> sets;  // settings other than the defaults, to compare
 };
 
-// The SER pass starts at once instead of after the desktop's start delay.
-class CFastLoop : public CZubHeadlessLoop
-{
-public:
-    void SetTimer(CZubWnd* pWnd, uintptr_t id, unsigned ms, bool bOneShot) override
-    {
-        CZubHeadlessLoop::SetTimer(pWnd, id, id == CZubView::kSerStartTimer ? 0 : ms, bOneShot);
-    }
-};
-
 // A SER file held in memory, frames editable in place.
 struct SSer
 {
@@ -165,8 +155,12 @@ public:
         CZubDoc doc;
         {
             CZubView view(doc);
+            view.m_nSerStartDelayMs = 0;  // no window to settle
             if (!doc.OnOpenDocument(path) || !doc.RunUntilIdle(600000))
+            {
+                std::printf("%s: the run failed\n", path.c_str());
                 return run;
+            }
             run.bDone = true;
             run.processed = doc.m_nProcessed;
             run.records.assign(doc.m_pFrameData.begin(), doc.m_pFrameData.begin() + doc.m_nProcessed);
@@ -187,7 +181,7 @@ public:
     }
 
 private:
-    CFastLoop m_loop;
+    CZubHeadlessLoop m_loop;
     CZubHeadlessShell m_shell;
 };
 
@@ -522,7 +516,11 @@ STable RunSingleFlashes(CHarness& harness, SVideo& v, const std::vector<int>& st
                     if (f.start + f.duration - 1 > v.ser.frames)
                         continue;
                     v.Inject(f);
-                    v.ser.Save(path);
+                    if (!v.ser.Save(path))
+                    {
+                        std::printf("cannot write %s\n", path.c_str());
+                        return table;
+                    }
                     std::memcpy(v.ser.Frame(f.start), pristine.data() + (v.ser.Frame(f.start) - v.ser.bytes.data()),
                                 v.ser.frameBytes * static_cast<size_t>(f.duration));
                     const SRun run = harness.Run(path);
@@ -572,7 +570,11 @@ STable RunManyFlashes(CHarness& harness, SVideo& v, int firstStart, int spacing,
         }
         if (flashes.empty())
             break;
-        v.ser.Save(path);
+        if (!v.ser.Save(path))
+        {
+            std::printf("cannot write %s\n", path.c_str());
+            return table;
+        }
         v.ser.bytes = pristine;
         const SRun run = harness.Run(path);
         ++runs;

@@ -289,14 +289,25 @@ int OutputError(const std::string& what)
     return 2;
 }
 
+// Makes `folder` when it is missing; why it cannot be a folder, or "".
+std::string EnsureFolder(const std::string& folder)
+{
+    std::error_code ec;
+    if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
+        return "not a folder";
+    if (!fs::exists(folder, ec) && !fs::create_directories(folder, ec))
+        return "cannot make the folder: " + ec.message();
+    return {};
+}
+
 // A folder for the CSVs of several videos, made when it is missing.
 int PrepareCsvFolder(const std::string& folder)
 {
     std::error_code ec;
     if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
         return UsageError("--csv must name a folder when several videos are given");
-    if (!fs::exists(folder, ec) && !fs::create_directories(folder, ec))
-        return OutputError("--csv " + folder + ": cannot make the folder: " + ec.message());
+    if (const std::string why = EnsureFolder(folder); !why.empty())
+        return OutputError("--csv " + folder + ": " + why);
     return 0;
 }
 
@@ -345,11 +356,8 @@ int CheckImages(const SOptions& o)
     const auto twice = std::adjacent_find(names.begin(), names.end());
     if (twice != names.end())
         return UsageError("--images: two videos named " + *twice + " would write the same pictures");
-    std::error_code ec;
-    if (fs::exists(o.images, ec) && !fs::is_directory(o.images, ec))
-        return OutputError("--images " + o.images + ": not a folder");
-    if (!fs::exists(o.images, ec) && !fs::create_directories(o.images, ec))
-        return OutputError("--images " + o.images + ": cannot make the folder: " + ec.message());
+    if (const std::string why = EnsureFolder(o.images); !why.empty())
+        return OutputError("--images " + o.images + ": " + why);
     if (const std::string why = FolderRefusal(o.images); !why.empty())
         return OutputError("--images " + o.images + ": cannot be written: " + why);
     return 0;
@@ -647,7 +655,7 @@ std::string JsonSettings(const SOptions& o)
         if (param.bText)
             settings.Add(param.name, param.value);
         else  // JSON has no infinity nor NaN (a factor may be set to either)
-            settings.AddRaw(param.name, std::isfinite(std::strtod(number.c_str(), nullptr)) ? number : "null");
+            settings.AddRaw(param.name, std::isfinite(ZubParseFactor(number)) ? number : "null");
     }
     if (o.nChannel != 0)
         settings.Add("channel", kChannelNames[o.nChannel]);

@@ -225,8 +225,18 @@ private:
                     fds.push_back({fd, POLLIN, 0});
                     owners.push_back({&child, text});
                 }
-        if (fds.empty() || ::poll(fds.data(), fds.size(), -1) < 0)
+        if (fds.empty())
             return;
+        if (::poll(fds.data(), fds.size(), -1) < 0)
+        {
+            if (errno == EINTR)
+                return;
+            // Nothing can be waited for: zubcli ends, and its children with it.
+            WriteAll(STDERR_FILENO, std::string("zubcli: cannot wait for the videos: ") + std::strerror(errno) + "\n");
+            m_worst = 1;
+            m_iHead = m_jobs.nTasks;
+            return;
+        }
         for (size_t i = 0; i < fds.size(); ++i)
             if (fds[i].revents != 0)
                 ReadFrom(*owners[i].first, fds[i].fd, *owners[i].second);
