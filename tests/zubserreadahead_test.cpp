@@ -1,6 +1,7 @@
 // The SER read-ahead: frames in file order, each as the 24-bit picture (or rows of it) or
 // the straight reduction it was asked for, and a stop at any moment.
 #include "zubserreadahead.h"
+#include "zubrun.h"
 #include "zubsynth.h"
 #include "zubtest.h"
 
@@ -17,9 +18,7 @@ std::string SynthSer(const std::string& name, int frames)
     o.iWidth = 96;
     o.iHeight = 64;
     o.iFrames = frames;
-    std::string error;
-    EXPECT_TRUE(ZubSynthWriteSer(o, name, error)) << error;
-    return name;
+    return CZubTestRun::Synth(name, o);
 }
 
 void ExpectFramesInOrder(const CZubSer& ser, bool bThread)

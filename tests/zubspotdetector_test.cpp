@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
 namespace
 {
@@ -25,8 +23,7 @@ SZubSynthOptions Video()
 // first to last of an 8-bit mono SER.
 void PaintSpot(const std::string& path, const SZubSynthOptions& o, int first, int last, double dx, double dy, int level)
 {
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes = ZubReadFile(path);
     for (int n = first; n <= last; ++n)
     {
         double cx = 0, cy = 0;
@@ -38,11 +35,10 @@ void PaintSpot(const std::string& path, const SZubSynthOptions& o, int first, in
                 const size_t row = static_cast<size_t>(std::lround(cy + dy) + y);
                 const size_t at = frame + row * o.iWidth + static_cast<size_t>(std::lround(cx + dx) + x);
                 const int add = static_cast<int>(level * std::exp(-(x * x + y * y) / 8.0));
-                bytes[at] = static_cast<char>(std::min(255, static_cast<uint8_t>(bytes[at]) + add));
+                bytes[at] = static_cast<uint8_t>(std::min(255, bytes[at] + add));
             }
     }
-    f.seekp(0);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ZubWriteFile(path, bytes.data(), bytes.size());
 }
 
 class ZubSpotDetectorRun : public testing::Test

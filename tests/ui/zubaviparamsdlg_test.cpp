@@ -2,6 +2,7 @@
 #include "zubuitest.h"
 
 #include "zubaviparamsdlg.h"
+#include "zubdlgtest.h"
 #include "zubrun.h"
 
 #include <QLineEdit>
@@ -26,8 +27,8 @@ public:
 // Runs `answer` on the dialog once it is up.
 void AnswerDialog(const std::function<void(CZubAviParamsDlg&)>& answer)
 {
-    QTimer::singleShot(0, [answer] {
-        auto* dialog = qobject_cast<CZubAviParamsDlg*>(QApplication::activeModalWidget());
+    ZubOnNextModal([answer](QDialog& modal) {
+        auto* dialog = qobject_cast<CZubAviParamsDlg*>(&modal);
         QVERIFY(dialog);
         answer(*dialog);
     });
