@@ -174,9 +174,11 @@ private slots:
         Button(dialog, "previousButton")->click();  // the first wraps to the last
         QCOMPARE(dialog.SelectedIndex(), 2);
         QCOMPARE(combo->currentIndex(), 2);
+        QCOMPARE(dialog.CurrentFrame(), n);  // the slot's own detection frame
         QCOMPARE(Strip(dialog), QString("........1111111"));
-        QCOMPARE(dialog.findChild<CZubBmpPhotometry*>("profilePlot")->Value(0),
-                 dialog.findChild<CZubBmpPhotometry*>("profilePlot")->Value(200));
+        // Its own photometry, 5 in every frame: a flat profile at mid height (an empty one is 0).
+        QCOMPARE(dialog.findChild<CZubBmpPhotometry*>("profilePlot")->Value(0), 50);
+        QCOMPARE(dialog.findChild<CZubBmpPhotometry*>("profilePlot")->Value(200), 50);
         Button(dialog, "nextButton")->click();  // the last wraps to the first
         QCOMPARE(dialog.SelectedIndex(), 0);
         QVERIFY(Button(dialog, "showFrameButton")->isEnabled());
