@@ -1,11 +1,12 @@
 #include "zubqtshell.h"
 
+#include "zubdlgutil.h"
+
 #include "mainfrm.h"
 #include "zubaviparamsdlg.h"
 #include "zubplay.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QThread>
 
 namespace
@@ -53,9 +54,7 @@ void CZubQtShell::MessageBox(const std::string& text)
 {
     RunOnUiThread([this, &text] {
         QWidget* parent = m_pFrame && m_pFrame->isVisible() ? m_pFrame.data() : nullptr;
-        QMessageBox box(QMessageBox::Information, "Zub", QString::fromStdString(text), QMessageBox::Ok,
-                        parent);
-        box.exec();
+        ZubInfoBox(parent, QString::fromStdString(text));
     });
 }
 

@@ -3,6 +3,8 @@
 // frame of detection on demand.
 #pragma once
 
+#include "zubdialogs.h"
+
 #include <QDialog>
 #include <QImage>
 
@@ -51,7 +53,7 @@ private:
 
     std::unique_ptr<Ui::CZubResultsDlg> m_ui;
     const CZubDoc& m_doc;
-    std::array<CZubBmpImgResult*, 15> m_thumbs{};
+    std::array<CZubBmpImgResult*, kZubStripThumbnails> m_thumbs{};
     int m_iSelected = 0;
     int m_iCurrent = 0;
     bool m_bTimes = false;  // a SER file with a time stamp for every frame
