@@ -52,7 +52,8 @@ int CZubDoc::AvgFrame()
         Record(n)->m_ptCM = cm;
         SaveIntermediate(n, m_frameRoi, "frame-monochrome.bmp");
         m_frameMean.AddToAverage(m_frameRoi);
-        m_spotDetector.AddMeanFrame(n, m_frameRoi);
+        m_spotDetector.AddMeanFrame(n, m_frameRoi, {cm.x - m_sizeRoi.cx / 2, cm.y - m_sizeRoi.cy / 2},
+                                    {m_frameMono.m_iWidth, m_frameMono.m_iHeight});
         Log().LogTrace("Fase-II AVG Add frame: %i", n);
         SendToView(WM_FRAME_COUNTERS);
     }
@@ -87,7 +88,7 @@ void CZubDoc::EndAvgPhase()
         if (p.SaveIntermediateFrames)
             m_frameMask.SaveMaskBmp("frame-KIV-mask.bmp");
     }
-    m_spotDetector.Prepare(m_bMaskReady ? &m_frameMask : nullptr);
+    m_spotDetector.Prepare();
     Log().LogView("End fase: Compute AVG.");
     Log().Log("----------------------");
     Log().LogView("Init fase: Find IMPACT.");

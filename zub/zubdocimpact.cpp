@@ -39,7 +39,7 @@ int CZubDoc::ProcessFrame()
         m_frameRoi.ComputeHistogram();
 
     FindBrightestPixel(n, record);
-    m_spotDetector.ProcessFrame(n, m_frameRoi);
+    m_spotDetector.ProcessFrame(record, m_frameRoi, {m_frameMono.m_iWidth, m_frameMono.m_iHeight});
     SendToView(ZubApp().m_bSilent ? WM_FRAME_COUNTERS : WM_FRAME_SHOW);
     if (n == m_llFrames)
         EndCurrentPhase();

@@ -1,0 +1,285 @@
+#include "zubspotreference.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+// The weight of a frame joining the reference, and of a frame's noise: about the last 64.
+constexpr float kFollowRate = 1.0f / 64.0f;
+constexpr float kNoiseRate = 1.0f / 64.0f;
+// Beyond this score a difference is a spot, not noise: a flash must not raise its own noise.
+constexpr float kOutlierScore = 4.0f;
+constexpr int kModelRefresh = 8;     // frames between rebuilds of the model from the reference
+constexpr int kInvSigmaRefresh = 8;  // frames between refreshes of the inverse noise
+
+// The inverse of a small symmetric matrix, by Gauss-Jordan elimination; a direction the
+// data does not determine (a flat reference has no derivatives) gets no weight.
+template <size_t N>
+std::array<std::array<double, N>, N> Invert(std::array<std::array<double, N>, N> a)
+{
+    std::array<std::array<double, N>, N> inv{};
+    double scale = 0.0;
+    for (size_t k = 0; k < N; ++k)
+    {
+        inv[k][k] = 1.0;
+        scale = std::max(scale, a[k][k]);
+    }
+    std::array<bool, N> used{};
+    for (size_t k = 0; k < N; ++k)
+    {
+        if (a[k][k] <= scale * 1e-9)
+            continue;
+        used[k] = true;
+        const double pivot = a[k][k];
+        for (size_t j = 0; j < N; ++j)
+        {
+            a[k][j] /= pivot;
+            inv[k][j] /= pivot;
+        }
+        for (size_t i = 0; i < N; ++i)
+        {
+            const double f = i == k ? 0.0 : a[i][k];
+            for (size_t j = 0; j < N; ++j)
+            {
+                a[i][j] -= f * a[k][j];
+                inv[i][j] -= f * inv[k][j];
+            }
+        }
+    }
+    for (size_t k = 0; k < N; ++k)
+        if (!used[k])
+            for (size_t j = 0; j < N; ++j)
+                inv[k][j] = inv[j][k] = 0.0;
+    return inv;
+}
+}  // namespace
+
+void CZubSpotReference::Start(const SZubGrid& grid)
+{
+    m_grid = grid;
+    m_nStored = 0;
+    m_nRing = 0;
+    m_nFrames = 0;
+    m_stored.clear();
+}
+
+void CZubSpotReference::AddMeanCrop(const float* filtered)
+{
+    if (m_nStored >= kMaxStored)
+        return;
+    m_stored.insert(m_stored.end(), filtered, filtered + m_grid.Points());
+    ++m_nStored;
+}
+
+void CZubSpotReference::Prepare(const std::vector<float>& weights)
+{
+    const size_t points = m_grid.Points();
+    m_reference.assign(points, 0.0f);
+    for (int k = 0; k < m_nStored; ++k)
+    {
+        const float* crop = m_stored.data() + points * static_cast<size_t>(k);
+        for (size_t i = 0; i < points; ++i)
+            m_reference[i] += crop[i];
+    }
+    for (float& v : m_reference)
+        v /= static_cast<float>(std::max(1, m_nStored));
+    m_weights = weights;
+    BuildModel();
+    BuildNoise();
+    m_ring.assign(points * kGap, 0.0f);
+    m_stored.clear();
+    m_stored.shrink_to_fit();
+}
+
+void CZubSpotReference::SetWeights(const std::vector<float>& weights)
+{
+    m_weights = weights;
+    BuildModel();
+    RefreshInvSigma();
+}
+
+void CZubSpotReference::BuildModel()
+{
+    // What a change of gain, a small shift and a change of blur of the reference add to the
+    // filtered difference: the reference, its two derivatives and its Laplacian. The grid's
+    // outer ring is never searched, so its terms are left at 0.
+    const size_t points = m_grid.Points();
+    const int w = m_grid.w;
+    for (std::vector<float>& term : m_terms)
+        term.assign(points, 0.0f);
+    std::array<std::array<double, kModelTerms>, kModelTerms> normal{};
+    for (int j = 1; j < m_grid.h - 1; ++j)
+        for (int i = 1; i < w - 1; ++i)
+        {
+            const size_t p = m_grid.Index(i, j);
+            const float* f = m_reference.data() + p;
+            m_terms[0][p] = f[0];
+            m_terms[1][p] = 0.5f * (f[1] - f[-1]);
+            m_terms[2][p] = 0.5f * (f[w] - f[-w]);
+            m_terms[3][p] = f[1] + f[-1] + f[w] + f[-w] - 4.0f * f[0];
+            if (m_weights[p] == 0.0f)
+                continue;
+            for (int k = 0; k < kModelTerms; ++k)
+                for (int l = 0; l < kModelTerms; ++l)
+                    normal[k][l] += m_terms[k][p] * m_terms[l][p];
+        }
+    m_solve = Invert(normal);
+}
+
+void CZubSpotReference::Fit(const float* filtered)
+{
+    // The least-squares fit of the terms to the difference over the searched points; the
+    // reference is the gain term, so the difference is the response minus term 0.
+    const size_t points = m_grid.Points();
+    const float* __restrict d = filtered;
+    const float* __restrict weight = m_weights.data();
+    const float* __restrict t0 = m_terms[0].data();
+    const float* __restrict t1 = m_terms[1].data();
+    const float* __restrict t2 = m_terms[2].data();
+    const float* __restrict t3 = m_terms[3].data();
+    double b[kModelTerms] = {};
+    constexpr size_t kLanes = 8;  // partial sums side by side, so that they vectorise
+    for (size_t i = 0; i < points;)
+    {
+        float lane[kModelTerms][kLanes] = {};
+        const size_t end = std::min(points, i + 1024);
+        for (; i + kLanes <= end; i += kLanes)
+            for (size_t l = 0; l < kLanes; ++l)
+            {
+                const float v = (d[i + l] - t0[i + l]) * weight[i + l];
+                lane[0][l] += v * t0[i + l];
+                lane[1][l] += v * t1[i + l];
+                lane[2][l] += v * t2[i + l];
+                lane[3][l] += v * t3[i + l];
+            }
+        for (; i < end; ++i)
+        {
+            const float v = (d[i] - t0[i]) * weight[i];
+            lane[0][0] += v * t0[i];
+            lane[1][0] += v * t1[i];
+            lane[2][0] += v * t2[i];
+            lane[3][0] += v * t3[i];
+        }
+        for (int k = 0; k < kModelTerms; ++k)
+            for (size_t l = 0; l < kLanes; ++l)
+                b[k] += lane[k][l];
+    }
+    for (int k = 0; k < kModelTerms; ++k)
+    {
+        double sum = 0.0;
+        for (int l = 0; l < kModelTerms; ++l)
+            sum += m_solve[k][l] * b[l];
+        m_beta[k] = static_cast<float>(sum);
+    }
+    m_beta[0] += 1.0f;  // the reference itself
+}
+
+void CZubSpotReference::BuildNoise()
+{
+    const size_t points = m_grid.Points();
+    std::vector<double> squares(points, 0.0);
+    std::vector<float> residual(points);
+    for (int k = 0; k < m_nStored; ++k)
+    {
+        const float* crop = m_stored.data() + points * static_cast<size_t>(k);
+        Fit(crop);
+        for (size_t i = 0; i < points; ++i)
+        {
+            const float e = crop[i] - (m_beta[0] * m_terms[0][i] + m_beta[1] * m_terms[1][i] +
+                                       m_beta[2] * m_terms[2][i] + m_beta[3] * m_terms[3][i]);
+            squares[i] += static_cast<double>(e) * e;
+        }
+    }
+    // Each crop is part of the mean it is compared with, which makes it look a bit quieter;
+    // a few dozen crops give a rough estimate per point: average it with its neighbours.
+    const double scale = m_nStored > 1 ? 1.0 / (m_nStored - 1.0) : 1.0;
+    const int w = m_grid.w;
+    const int h = m_grid.h;
+    m_variance.resize(points);
+    std::vector<float> searched;
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
+        {
+            double sum = 0.0;
+            int count = 0;
+            for (int sj = std::max(0, j - 1); sj <= std::min(h - 1, j + 1); ++sj)
+                for (int si = std::max(0, i - 1); si <= std::min(w - 1, i + 1); ++si, ++count)
+                    sum += squares[m_grid.Index(si, sj)];
+            const size_t p = m_grid.Index(i, j);
+            m_variance[p] = static_cast<float>(sum * scale / count);
+            if (m_weights[p] != 0.0f)
+                searched.push_back(m_variance[p]);
+        }
+    // A floor of a quarter of the typical variance: no place may look quieter than that.
+    float floor = 1e-6f;
+    if (!searched.empty())
+    {
+        const auto middle = searched.begin() + static_cast<std::ptrdiff_t>(searched.size() / 2);
+        std::nth_element(searched.begin(), middle, searched.end());
+        floor = std::max(floor, 0.25f * *middle);
+    }
+    for (float& v : m_variance)
+        v = std::max(v, floor);
+    RefreshInvSigma();
+}
+
+void CZubSpotReference::RefreshInvSigma()
+{
+    m_invSigma.resize(m_grid.Points());
+    const float* __restrict var = m_variance.data();
+    const float* __restrict weight = m_weights.data();
+    float* __restrict inv = m_invSigma.data();
+    for (size_t i = 0; i < m_grid.Points(); ++i)
+        inv[i] = weight[i] / std::sqrt(var[i]);
+}
+
+float CZubSpotReference::Sigma(size_t point) const
+{
+    return point < m_variance.size() ? std::sqrt(m_variance[point]) : 0.0f;
+}
+
+void CZubSpotReference::Score(const float* filtered, float* residual, float* score)
+{
+    Fit(filtered);
+    const size_t points = m_grid.Points();
+    const float* __restrict d = filtered;
+    const float* __restrict t0 = m_terms[0].data();
+    const float* __restrict t1 = m_terms[1].data();
+    const float* __restrict t2 = m_terms[2].data();
+    const float* __restrict t3 = m_terms[3].data();
+    const float* __restrict inv = m_invSigma.data();
+    float* __restrict var = m_variance.data();
+    float* __restrict out = residual;
+    float* __restrict s = score;
+    const float b0 = m_beta[0], b1 = m_beta[1], b2 = m_beta[2], b3 = m_beta[3];
+    const float outlier = kOutlierScore * kOutlierScore;
+    for (size_t i = 0; i < points; ++i)
+    {
+        const float e = d[i] - (b0 * t0[i] + b1 * t1[i] + b2 * t2[i] + b3 * t3[i]);
+        out[i] = e;
+        s[i] = e * inv[i];
+        const float e2 = e * e;
+        var[i] += e2 < outlier * var[i] ? kNoiseRate * (e2 - var[i]) : 0.0f;
+    }
+    if (++m_nFrames % kInvSigmaRefresh == 0)
+        RefreshInvSigma();
+}
+
+void CZubSpotReference::Follow(const float* filtered)
+{
+    const size_t points = m_grid.Points();
+    float* slot = m_ring.data() + points * static_cast<size_t>(m_nRing % kGap);
+    if (m_nRing >= kGap)
+    {
+        // The frame kGap frames back joins the reference.
+        float* __restrict ref = m_reference.data();
+        const float* __restrict old = slot;
+        for (size_t i = 0; i < points; ++i)
+            ref[i] += kFollowRate * (old[i] - ref[i]);
+    }
+    std::copy_n(filtered, points, slot);
+    ++m_nRing;
+    if (m_nRing % kModelRefresh == 0)
+        BuildModel();
+}

@@ -1,0 +1,63 @@
+// What the second detector compares a frame with. A running mean of the filtered crops
+// follows slow changes (the planet's rotation, transparency, a moon moving) and leaves out
+// the last kGap frames, so that a flash never subtracts itself. A frame's difference to it,
+// less what a small change of gain, position and blur explains (the model, fitted per frame
+// over the searched points), is scored against the noise of its place; the noise is learnt
+// per place from the mean phase's crops and kept up to date as the run goes on. Everything
+// lives on the filter's grid (SZubGrid), one value per grid point.
+#pragma once
+
+#include "zubspotfilter.h"
+
+#include <array>
+#include <vector>
+
+class CZubSpotReference
+{
+public:
+    static constexpr int kMaxStored = 64;  // mean-phase crops kept for the first reference and noise
+    static constexpr int kGap = 10;        // the latest frames left out of the reference
+
+    void Start(const SZubGrid& grid);
+    // Mean phase: keeps a filtered crop (the first kMaxStored).
+    void AddMeanCrop(const float* filtered);
+    int Stored() const { return m_nStored; }
+    // End of the mean phase: the reference, the model over the weighted points and the noise.
+    void Prepare(const std::vector<float>& weights);
+    // A new set of searched points (1) and points left out (0).
+    void SetWeights(const std::vector<float>& weights);
+
+    // Impact phase, for a frame's filtered crop: the residual over its noise into `score`
+    // (0 where not searched), the residual itself into `residual`, and the noise learnt.
+    void Score(const float* filtered, float* residual, float* score);
+    // Then the frame joins the reference, kGap frames later.
+    void Follow(const float* filtered);
+
+    const SZubGrid& Grid() const { return m_grid; }
+    const std::vector<float>& Weights() const { return m_weights; }
+    // The noise of a grid point's filtered residual (standard deviation).
+    float Sigma(size_t point) const;
+
+private:
+    static constexpr int kModelTerms = 4;  // gain, shift in x and y, blur
+
+    void BuildModel();
+    void Fit(const float* filtered);
+    void BuildNoise();
+    void RefreshInvSigma();
+
+    SZubGrid m_grid;
+    std::vector<float> m_weights;
+    std::vector<float> m_stored;  // kMaxStored filtered crops
+    int m_nStored = 0;
+
+    std::vector<float> m_reference;
+    std::array<std::vector<float>, kModelTerms> m_terms;  // the model's images, the reference first
+    std::array<std::array<double, kModelTerms>, kModelTerms> m_solve{};  // inverse normal matrix
+    std::array<float, kModelTerms> m_beta{};  // the frame's fit
+    std::vector<float> m_variance;
+    std::vector<float> m_invSigma;
+    std::vector<float> m_ring;  // the latest kGap filtered crops, waiting to join the reference
+    int m_nRing = 0;
+    int m_nFrames = 0;  // frames scored
+};
