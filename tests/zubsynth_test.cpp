@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 namespace
 {
@@ -41,6 +42,17 @@ uint64_t Fnv1a(const std::vector<uint8_t>& d)
     for (uint8_t b : d)
         h = (h ^ b) * 0x100000001b3ULL;
     return h;
+}
+
+// The pixels of a frame that differ from the same frame of `plain`.
+std::set<int> Changed(const std::vector<uint8_t>& d, const std::vector<uint8_t>& plain, const SZubSynthOptions& o,
+                      int frame)
+{
+    std::set<int> at;
+    for (int i = 0; i < o.iWidth * o.iHeight; ++i)
+        if (Pixel(d, o, frame, i % o.iWidth, i / o.iWidth) != Pixel(plain, o, frame, i % o.iWidth, i / o.iWidth))
+            at.insert(i);
+    return at;
 }
 
 bool HaveFfmpeg()
@@ -119,6 +131,96 @@ TEST(ZubSynth, DiscIsBrightSkyIsDarkAndTheFlashShowsOnlyInItsFrames)
     EXPECT_GT(Pixel(d, o, 3, fx, fy), Pixel(d, o, 1, fx, fy) + 30);
     EXPECT_GT(Pixel(d, o, 4, fx, fy), Pixel(d, o, 1, fx, fy) + 30);
     EXPECT_EQ(Pixel(d, o, 5, fx, fy), Pixel(d, o, 1, fx, fy));
+}
+
+TEST(ZubSynth, EveryFlashShowsInItsOwnFramesAtItsOwnPlace)
+{
+    SZubSynthOptions o = Small();
+    o.jitter = o.driftX = o.driftY = o.noise = 0.0;
+    o.flash = {.iFrame = 2, .iDuration = 1, .dx = 5, .dy = -4, .peak = 60};
+    o.moreFlashes = {{.iFrame = 4, .iDuration = 2, .dx = -8, .dy = 3, .peak = 60}};
+    const std::vector<uint8_t> d = Write(o, "synth-flashes.ser");
+    const int ax = 32 + 5, ay = 24 - 4, bx = 32 - 8, by = 24 + 3;
+    EXPECT_GT(Pixel(d, o, 2, ax, ay), Pixel(d, o, 1, ax, ay) + 30);
+    EXPECT_EQ(Pixel(d, o, 2, bx, by), Pixel(d, o, 1, bx, by));
+    for (int n : {4, 5})
+    {
+        EXPECT_GT(Pixel(d, o, n, bx, by), Pixel(d, o, 1, bx, by) + 30) << n;
+        EXPECT_EQ(Pixel(d, o, n, ax, ay), Pixel(d, o, 1, ax, ay)) << n;
+    }
+}
+
+TEST(ZubSynth, HotPixelsStayOnTheSensorAndCosmicRaysLastOneFrame)
+{
+    SZubSynthOptions o = Small();
+    o.driftX = 2.0;  // the disc moves, the sensor does not
+    const std::vector<uint8_t> plain = Write(o, "synth-plain.ser");
+    o.iHotPixels = 12;
+    const std::vector<uint8_t> hot = Write(o, "synth-hot.ser");
+    const std::set<int> hotPixels = Changed(hot, plain, o, 1);
+    EXPECT_GE(hotPixels.size(), 10u);
+    for (int n = 2; n <= o.iFrames; ++n)
+        EXPECT_EQ(Changed(hot, plain, o, n), hotPixels) << n;
+
+    o.iHotPixels = 0;
+    o.cosmicRate = 2.0;
+    const std::vector<uint8_t> rays = Write(o, "synth-rays.ser");
+    std::multiset<int> hits;
+    for (int n = 1; n <= o.iFrames; ++n)
+        for (int at : Changed(rays, plain, o, n))
+            hits.insert(at);
+    EXPECT_GE(hits.size(), 4u);
+    for (int at : hits)
+        EXPECT_EQ(hits.count(at), 1u) << "pixel " << at << " hit in more than one frame";
+}
+
+TEST(ZubSynth, BayerMosaicTakesEachPixelFromItsFilterAndOnlyAsSer)
+{
+    SZubSynthOptions o = Small();
+    o.noise = 0.0;
+    o.bColor = true;
+    const std::vector<uint8_t> rgb = Write(o, "synth-rgb.ser");
+    o.bColor = false;
+    o.bBayer = true;
+    const std::vector<uint8_t> mosaic = Write(o, "synth-bayer.ser");
+    EXPECT_EQ(LE32(mosaic, 18), 8);
+    ASSERT_EQ(mosaic.size(), 178u + 6u * 64 * 48 + 6u * 8);
+    // RGGB: red on even rows and columns, blue on odd ones, green on the rest.
+    for (int y = 0; y < o.iHeight; ++y)
+        for (int x = 0; x < o.iWidth; ++x)
+        {
+            const int plane = (y & 1) + (x & 1);
+            ASSERT_EQ(Pixel(mosaic, o, 3, x, y), rgb[178 + size_t(2 * 64 * 48 + y * 64 + x) * 3 + plane]) << x << "," << y;
+        }
+    EXPECT_GT(Pixel(mosaic, o, 1, 32, 24), Pixel(mosaic, o, 1, 33, 25) + 25);  // the disc is warm
+
+    std::string error;
+    EXPECT_FALSE(ZubSynthWriteVideo(o, "bayer.avi", EZubSynthCodec::RawGray, error));
+    o.bColor = true;
+    EXPECT_FALSE(ZubSynthWriteSer(o, "both.ser", error));
+}
+
+TEST(ZubSynth, NuisancesLeaveTheFramesAloneUntilTheyApplyAndRepeatExactly)
+{
+    const std::vector<uint8_t> plain = Write(Small(), "synth-plain.ser");
+    SZubSynthOptions idle = Small();
+    idle.startX = 32;  // the frame's centre
+    idle.startY = 24;
+    idle.moreFlashes = {{.iFrame = 9}};  // all after the last frame
+    idle.clouds = {{.iFrame = 9, .iDuration = 2, .depth = 0.5}};
+    idle.moons = {{.iFrame = 9, .iDuration = 2}};
+    EXPECT_EQ(Write(idle, "synth-idle.ser"), plain);
+
+    SZubSynthOptions busy = Small();
+    busy.iHotPixels = 5;
+    busy.cosmicRate = 1.0;
+    busy.clouds = {{.iFrame = 2, .iDuration = 3, .depth = 0.3}};
+    busy.moons = {{.iFrame = 1, .iDuration = 6, .x0 = -10, .x1 = 10, .brightness = -80}};
+    busy.rotation = 1.0;
+    busy.bRings = true;
+    const std::vector<uint8_t> once = Write(busy, "synth-busy.ser");
+    EXPECT_NE(once, plain);
+    EXPECT_EQ(Write(busy, "synth-busy2.ser"), once);
 }
 
 TEST(ZubSynth, RefusesBadOptionsAndUnwritablePaths)

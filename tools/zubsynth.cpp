@@ -1,4 +1,5 @@
 #include "zubsynth.h"
+#include "zubsynthscene.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,34 +15,13 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace zubsynth;
+
 namespace
 {
 constexpr int kHeaderSize = 178;
 constexpr int64_t kTicksAtUnixEpoch = 621355968000000000LL;
 constexpr int kNoiseTableSize = 1 << 16;
-
-// splitmix64: small, fast and the same on every machine.
-class CRandom
-{
-public:
-    explicit CRandom(uint64_t seed) : m_state(seed) {}
-    uint64_t Next()
-    {
-        uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-    double Uniform() { return static_cast<double>(Next() >> 11) * (1.0 / 9007199254740992.0); }
-    double Gaussian()
-    {
-        const double u1 = std::max(Uniform(), 1e-12);
-        return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * Uniform());
-    }
-
-private:
-    uint64_t m_state;
-};
 
 void PutLE32(uint8_t* p, int32_t v)
 {
@@ -65,7 +45,7 @@ std::vector<uint8_t> Header(const SZubSynthOptions& o)
 {
     std::vector<uint8_t> h(kHeaderSize, 0);
     std::memcpy(h.data(), "LUCAM-RECORDER", 14);
-    PutLE32(&h[18], o.bColor ? 100 : 0);
+    PutLE32(&h[18], o.bColor ? 100 : o.bBayer ? 8 : 0);  // RGB, RGGB mosaic, mono
     PutLE32(&h[22], 0);
     PutLE32(&h[26], o.iWidth);
     PutLE32(&h[30], o.iHeight);
@@ -77,71 +57,10 @@ std::vector<uint8_t> Header(const SZubSynthOptions& o)
     return h;
 }
 
-// Brightness of the disc without sky, sampled once; frames shift it by whole pixels.
-struct SDisc
-{
-    int iHalfW = 0;
-    int iHalfH = 0;
-    std::vector<float> value;  // (2*iHalfW+1) x (2*iHalfH+1)
-    float At(int dx, int dy) const
-    {
-        if (dx < -iHalfW || dx > iHalfW || dy < -iHalfH || dy > iHalfH)
-            return 0.0f;
-        return value[static_cast<size_t>(dy + iHalfH) * (2 * iHalfW + 1) + (dx + iHalfW)];
-    }
-};
-
-double Bands(double latitude)
-{
-    // Dark belts and bright zones, as on a gas giant.
-    static const double kBelts[][3] = {{0.16, 0.07, 0.28}, {-0.20, 0.08, 0.30}, {0.42, 0.06, 0.18},
-                                       {-0.45, 0.05, 0.15}, {0.0, 0.05, -0.06}};
-    double f = 1.0;
-    for (const auto& b : kBelts)
-    {
-        const double d = (latitude - b[0]) / b[1];
-        f -= b[2] * std::exp(-0.5 * d * d);
-    }
-    return f;
-}
-
-SDisc MakeDisc(const SZubSynthOptions& o, double radius)
-{
-    SDisc disc;
-    disc.iHalfW = static_cast<int>(std::ceil(radius)) + 2;
-    disc.iHalfH = static_cast<int>(std::ceil(radius * o.oblateness)) + 2;
-    const int w = 2 * disc.iHalfW + 1;
-    disc.value.assign(static_cast<size_t>(w) * (2 * disc.iHalfH + 1), 0.0f);
-    for (int y = -disc.iHalfH; y <= disc.iHalfH; ++y)
-    {
-        const double v = y / (radius * o.oblateness);
-        for (int x = -disc.iHalfW; x <= disc.iHalfW; ++x)
-        {
-            const double u = x / radius;
-            const double r = std::sqrt(u * u + v * v);
-            // Antialiased edge over about one pixel.
-            const double edge = std::clamp((1.0 - r) * radius + 0.5, 0.0, 1.0);
-            if (edge <= 0.0)
-                continue;
-            const double mu = std::sqrt(std::max(0.0, 1.0 - std::min(r, 1.0) * std::min(r, 1.0)));
-            const double limb = 1.0 - o.limbDarkening * (1.0 - mu);
-            disc.value[static_cast<size_t>(y + disc.iHalfH) * w + (x + disc.iHalfW)] =
-                static_cast<float>(o.discBrightness * limb * Bands(v) * edge);
-        }
-    }
-    return disc;
-}
-
-double FlashIntensity(const SZubSynthFlash& f, int frame)
-{
-    if (f.iFrame <= 0 || frame < f.iFrame || frame >= f.iFrame + f.iDuration)
-        return 0.0;
-    // A smooth rise and fall over the flash's frames.
-    return f.peak * std::sin(std::numbers::pi * (frame - f.iFrame + 0.5) / f.iDuration);
-}
-
 // Renders the frames of a video one after another, top row first, in the SER sample
-// layout: planes interleaved (RGB), two bytes per sample (LSB first) above 8 bits.
+// layout: planes interleaved (RGB), two bytes per sample (LSB first) above 8 bits. Each row
+// is the planet's light (a double per pixel) with what lies on it, then samples with sky,
+// clouds and noise, then the sensor's defects.
 class CFrameRenderer
 {
 public:
@@ -149,9 +68,9 @@ public:
         : m_o(o), m_planes(o.bColor ? 3 : 1), m_bytes(o.iDepth > 8 ? 2 : 1),
           m_scale(o.iDepth > 8 ? ((1 << std::min(o.iDepth, 16)) - 1) / 255.0 : 1.0),
           m_maxSample(o.iDepth > 8 ? (1 << std::min(o.iDepth, 16)) - 1 : 255),
-          m_row(static_cast<size_t>(o.iWidth) * m_planes * m_bytes),
-          m_disc(MakeDisc(o, o.radius > 0.0 ? o.radius : 0.3 * std::min(o.iWidth, o.iHeight))),
-          m_rnd(o.seed)
+          m_row(static_cast<size_t>(o.iWidth) * m_planes * m_bytes), m_signal(o.iWidth),
+          m_planet(o, o.radius > 0.0 ? o.radius : 0.3 * std::min(o.iWidth, o.iHeight)),
+          m_defects(o, m_scale, m_maxSample), m_rnd(o.seed)
     {
         CRandom rnd(o.seed ^ 0x5a5a5a5aULL);
         m_noise.resize(kNoiseTableSize);
@@ -167,40 +86,61 @@ public:
     {
         double cx = 0.0, cy = 0.0;
         ZubSynthCentre(m_o, n, cx, cy);
-        const double flash = FlashIntensity(m_o.flash, n);
+        m_planet.Turn(n);
+        LightFlashes(m_o, n, cx, cy, m_flashes);
+        PlaceCrossingDiscs(m_o, n, cx, cy, m_discs);
+        m_defects.StartFrame(n);
+        const double transparency = Transparency(m_o, n);
+        const int icx = static_cast<int>(std::lround(cx));
+        const int icy = static_cast<int>(std::lround(cy));
         uint32_t noiseIndex = static_cast<uint32_t>(m_rnd.Next());
         for (int y = 0; y < m_o.iHeight; ++y)
         {
-            RenderRow(y, cx, cy, flash, noiseIndex);
+            PlanetRow(y - icy, icx);
+            DrawCrossingDiscs(m_discs, y, m_signal.data(), m_o.iWidth);
+            AddFlashes(m_flashes, y, m_signal.data(), m_o.iWidth);
+            ToSamples(y, transparency, noiseIndex);
+            m_defects.ApplyRow(y, m_row.data(), m_planes, m_bytes);
             onRow(y, m_row.data());
         }
     }
 
 private:
-    void RenderRow(int y, double cx, double cy, double flash, uint32_t& noiseIndex)
+    // The planet's row dy from its centre, shifted to the centre's column.
+    void PlanetRow(int dy, int icx)
+    {
+        std::fill(m_signal.begin(), m_signal.end(), 0.0);
+        const float* planet = m_planet.Row(dy);
+        if (!planet)
+            return;
+        const int half = m_planet.HalfWidth();
+        const int first = std::max(0, icx - half);
+        const int last = std::min(m_o.iWidth - 1, icx + half);
+        for (int x = first; x <= last; ++x)
+            m_signal[x] = planet[x - icx + half];
+    }
+
+    void ToSamples(int y, double transparency, uint32_t& noiseIndex)
     {
         static const double kTint[3] = {1.0, 0.92, 0.78};  // red, green, blue
-        const int icx = static_cast<int>(std::lround(cx));
-        const int icy = static_cast<int>(std::lround(cy));
-        const double fx = cx + m_o.flash.dx;
-        const double fy = cy + m_o.flash.dy;
-        const double twoSigma2 = 2.0 * m_o.flash.sigma * m_o.flash.sigma;
+        // Mono samples are untinted; a mosaic's take the colour of their filter, the rows of
+        // the written file alternating red-green and green-blue.
+        double tintOfColumn[2] = {1.0, 1.0};
+        if (m_o.bBayer)
+        {
+            const bool bBlueRow = (m_o.bFlipVertical ? m_o.iHeight - 1 - y : y) & 1;
+            tintOfColumn[0] = kTint[bBlueRow ? 1 : 0];
+            tintOfColumn[1] = kTint[bBlueRow ? 2 : 1];
+        }
         uint8_t* out = m_row.data();
         for (int x = 0; x < m_o.iWidth; ++x)
         {
-            double v = m_disc.At(x - icx, y - icy);
-            if (flash > 0.0)
-            {
-                const double ddx = x - fx, ddy = y - fy;
-                const double d2 = ddx * ddx + ddy * ddy;
-                if (d2 < 25.0 * twoSigma2)
-                    v += flash * std::exp(-d2 / twoSigma2);
-            }
+            const double v = m_signal[x];
             for (int p = 0; p < m_planes; ++p)
             {
                 noiseIndex = noiseIndex * 1664525u + 1013904223u;
-                const double tint = m_planes == 3 ? kTint[p] : 1.0;
-                const double s = (m_o.sky + v * tint + m_noise[noiseIndex >> 16]) * m_scale;
+                const double tint = m_planes == 3 ? kTint[p] : tintOfColumn[x & 1];
+                const double s = ((m_o.sky + v * tint) * transparency + m_noise[noiseIndex >> 16]) * m_scale;
                 const int sample = std::clamp(static_cast<int>(std::lround(s)), 0, m_maxSample);
                 *out++ = static_cast<uint8_t>(sample);
                 if (m_bytes == 2)
@@ -215,8 +155,12 @@ private:
     double m_scale;
     int m_maxSample;
     std::vector<uint8_t> m_row;
+    std::vector<double> m_signal;
     std::vector<float> m_noise;
-    SDisc m_disc;
+    CPlanet m_planet;
+    CSensorDefects m_defects;
+    std::vector<SLitFlash> m_flashes;
+    std::vector<SCrossingDisc> m_discs;
     CRandom m_rnd;
 };
 
@@ -233,19 +177,85 @@ void RenderFrame(CFrameRenderer& renderer, const SZubSynthOptions& o, int n, siz
     });
 }
 
-bool CheckOptions(const SZubSynthOptions& o, std::string& error)
+// What is wrong with a flash, a cloud or a moon; nullptr when nothing.
+const char* Problem(const SZubSynthFlash& f)
+{
+    if (f.iFrame <= 0)
+        return nullptr;
+    if (f.iDuration < 1)
+        return "a flash lasts at least one frame";
+    return f.sigma > 0.0 && std::isfinite(f.dx) && std::isfinite(f.dy) && std::isfinite(f.peak)
+               ? nullptr
+               : "a flash needs a finite place and peak and a sigma above 0";
+}
+
+const char* Problem(const SZubSynthCloud& c)
+{
+    if (c.iDuration < 1)
+        return "a cloud lasts at least one frame";
+    return c.depth >= 0.0 && c.depth <= 1.0 ? nullptr : "a cloud's depth must be 0 to 1";
+}
+
+const char* Problem(const SZubSynthMoon& m)
+{
+    if (m.iDuration < 1)
+        return "a moon's path lasts at least one frame";
+    const bool bFinite = std::isfinite(m.x0) && std::isfinite(m.y0) && std::isfinite(m.x1) &&
+                         std::isfinite(m.y1) && std::isfinite(m.brightness);
+    return bFinite && m.radius > 0.0 && m.radius < 1e5 ? nullptr
+                                                       : "a moon needs a finite path and brightness and a radius above 0";
+}
+
+template <class T>
+const char* FirstProblem(const std::vector<T>& items)
+{
+    for (const T& item : items)
+        if (const char* problem = Problem(item))
+            return problem;
+    return nullptr;
+}
+
+// NaN (the frame's centre) or within reach of the frame.
+bool IsStart(double v)
+{
+    return std::isnan(v) || std::abs(v) < 1e6;
+}
+
+const char* Problem(const SZubSynthOptions& o)
 {
     if (o.iWidth < 8 || o.iHeight < 8 || o.iWidth > 16384 || o.iHeight > 16384)
-        error = "width and height must be 8 to 16384";
-    else if (o.iFrames < 1)
-        error = "at least one frame is needed";
-    else if (o.iDepth < 8 || o.iDepth > 16)
-        error = "depth must be 8 to 16 bits";
-    else if (o.flash.iFrame > 0 && o.flash.iDuration < 1)
-        error = "a flash lasts at least one frame";
-    else
-        return true;
-    return false;
+        return "width and height must be 8 to 16384";
+    if (o.iFrames < 1)
+        return "at least one frame is needed";
+    if (o.iDepth < 8 || o.iDepth > 16)
+        return "depth must be 8 to 16 bits";
+    if (const char* problem = Problem(o.flash))
+        return problem;
+    if (const char* problem = FirstProblem(o.moreFlashes))
+        return problem;
+    if (const char* problem = FirstProblem(o.clouds))
+        return problem;
+    if (const char* problem = FirstProblem(o.moons))
+        return problem;
+    if (o.iHotPixels < 0 || o.iHotPixels > o.iWidth * o.iHeight)
+        return "hot pixels must be 0 to the number of pixels";
+    if (!(o.cosmicRate >= 0.0 && o.cosmicRate <= 1000.0))
+        return "cosmic rays must be 0 to 1000 per frame";
+    if (!std::isfinite(o.rotation))
+        return "the rotation must be a finite number";
+    if (!IsStart(o.startX) || !IsStart(o.startY))
+        return "the start centre must lie within a million pixels";
+    if (o.bBayer && o.bColor)
+        return "a Bayer mosaic has one sample per pixel: not with colour";
+    return nullptr;
+}
+
+bool CheckOptions(const SZubSynthOptions& o, std::string& error)
+{
+    const char* problem = Problem(o);
+    if (problem)
+        error = problem;
+    return !problem;
 }
 
 struct SFileCloser
@@ -258,8 +268,10 @@ void ZubSynthCentre(const SZubSynthOptions& o, int frame, double& x, double& y)
 {
     // The jitter of frame n depends on the seed and n alone.
     CRandom rnd(o.seed * 1000003ULL + static_cast<uint64_t>(frame));
-    x = o.iWidth / 2.0 + o.driftX * (frame - 1) + rnd.Gaussian() * o.jitter;
-    y = o.iHeight / 2.0 + o.driftY * (frame - 1) + rnd.Gaussian() * o.jitter;
+    const double x1 = std::isnan(o.startX) ? o.iWidth / 2.0 : o.startX;
+    const double y1 = std::isnan(o.startY) ? o.iHeight / 2.0 : o.startY;
+    x = x1 + o.driftX * (frame - 1) + rnd.Gaussian() * o.jitter;
+    y = y1 + o.driftY * (frame - 1) + rnd.Gaussian() * o.jitter;
 }
 
 bool ZubSynthWriteSer(const SZubSynthOptions& o, const std::string& path, std::string& error)
@@ -509,6 +521,11 @@ bool ZubSynthWriteVideo(const SZubSynthOptions& o, const std::string& path, EZub
     if (o.iDepth != 8)
     {
         error = "videos are written with 8 bits per sample";
+        return false;
+    }
+    if (o.bBayer)
+    {
+        error = "a Bayer mosaic is written only as SER";
         return false;
     }
     if (!(o.fps > 0.0 && o.fps <= 1000.0))

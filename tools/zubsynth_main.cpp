@@ -1,7 +1,9 @@
 // zubsynth: writes a synthetic planetary video: SER, or AVI, MPEG and WMV through ffmpeg.
 #include "zubsynth.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +15,9 @@ namespace
 const char kUsage[] =
     "Usage: zubsynth [options] OUTPUT\n"
     "Writes a synthetic planetary video: an oblate banded disc on a dark sky with drift,\n"
-    "seeing jitter, noise and an optional flash. The same options give the same frames.\n"
+    "seeing jitter, noise, optional flashes and what real captures carry (hot pixels,\n"
+    "cosmic rays, clouds, moons, shadows, a turning surface, rings, a Bayer mosaic).\n"
+    "The same options give the same frames.\n"
     "The format follows the extension of OUTPUT:\n"
     "  .ser                      SER, written directly\n"
     "  .avi                      AVI, --codec raw (24-bit), gray (8-bit) or mjpeg (default)\n"
@@ -31,8 +35,23 @@ const char kUsage[] =
     "  --noise S                 noise sigma, 8-bit scale (2)\n"
     "  --drift DX,DY             drift in pixels per frame (0.02,0.01)\n"
     "  --jitter S                seeing jitter sigma in pixels (0.8)\n"
+    "  --centre X,Y              the disc's centre in frame 1 (the frame's centre)\n"
     "  --flash F,D,DX,DY,PEAK    flash from frame F for D frames at (DX,DY) from the disc\n"
-    "                            centre with peak brightness PEAK (8-bit scale)\n"
+    "                            centre with peak brightness PEAK (8-bit scale); repeatable\n"
+    "  --hot-pixels N            N hot, warm and stuck pixels, fixed on the sensor\n"
+    "  --cosmic RATE             cosmic-ray hits per frame on average, one frame each\n"
+    "  --cloud F,D,DEPTH         dims the picture from frame F for D frames by up to DEPTH\n"
+    "                            (0.2: 20 %); repeatable\n"
+    "  --moon F,D,X0,Y0,X1,Y1,R,BRIGHTNESS\n"
+    "                            a disc of radius R moving from (X0,Y0) to (X1,Y1) from the\n"
+    "                            disc centre over frames F..F+D-1, at BRIGHTNESS (8-bit\n"
+    "                            scale); a negative BRIGHTNESS is a shadow darkening the\n"
+    "                            planet by that much; repeatable\n"
+    "  --rotation PX             ovals and festoons turning with the surface, PX pixels per\n"
+    "                            frame at the centre (0: bands only)\n"
+    "  --rings                   a tilted ring system around the disc\n"
+    "  --bayer                   raw RGGB Bayer mosaic, one sample per pixel (SER only,\n"
+    "                            not with --color)\n"
     "  --no-timestamps           leave out the trailer of frame times (SER)\n"
     "  --fps F                   frame rate (30; MPEG: the nearest standard rate)\n"
     "  --codec NAME              raw, gray, mjpeg (.avi); mpeg1, mpeg2 (.mpg)\n"
@@ -134,6 +153,41 @@ bool ParseInt(const char* text, int& out)
     return true;
 }
 
+// A frame number or count given as a number; out-of-range values stay out of range.
+int Whole(double v)
+{
+    return std::isnan(v) ? -1 : static_cast<int>(std::clamp(v, -1e9, 1e9));
+}
+
+SZubSynthFlash FlashFrom(const std::vector<double>& v)
+{
+    SZubSynthFlash f;
+    f.iFrame = Whole(v[0]);
+    f.iDuration = Whole(v[1]);
+    f.dx = v[2];
+    f.dy = v[3];
+    f.peak = v[4];
+    return f;
+}
+
+SZubSynthMoon MoonFrom(const std::vector<double>& v)
+{
+    SZubSynthMoon m;
+    m.iFrame = Whole(v[0]);
+    m.iDuration = Whole(v[1]);
+    m.x0 = v[2], m.y0 = v[3];
+    m.x1 = v[4], m.y1 = v[5];
+    m.radius = v[6];
+    m.brightness = v[7];
+    return m;
+}
+
+void PrintFlash(const SZubSynthFlash& f)
+{
+    if (f.iFrame > 0)
+        std::printf(", flash at frame %d for %d frames at (%+.1f, %+.1f)", f.iFrame, f.iDuration, f.dx, f.dy);
+}
+
 int UsageError(const std::string& what)
 {
     std::fprintf(stderr, "zubsynth: %s\n%s", what.c_str(), kUsage);
@@ -147,6 +201,7 @@ int main(int argc, char** argv)
     std::string output;
     std::string codecName;
     std::vector<double> v;
+    int flashes = 0;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
@@ -166,6 +221,12 @@ int main(int argc, char** argv)
             o.bTimeStamps = false;
         else if (arg == "--flip")
             o.bFlipVertical = true;
+        else if (arg == "--rings")
+            o.bRings = true;
+        else if (arg == "--bayer")
+            o.bBayer = true;
+        else if (arg == "--hot-pixels")
+            ok = takeInt(o.iHotPixels);
         else if (arg == "--codec")
         {
             ++i;
@@ -193,30 +254,46 @@ int main(int argc, char** argv)
             ok = takeInt(seed);
             o.seed = static_cast<uint64_t>(seed);
         }
-        else if (arg == "--radius" || arg == "--noise" || arg == "--jitter")
+        else if (arg == "--radius" || arg == "--noise" || arg == "--jitter" || arg == "--cosmic" ||
+                 arg == "--rotation")
         {
             ok = takeNumbers(1);
-            double& target = arg == "--radius" ? o.radius : arg == "--noise" ? o.noise : o.jitter;
+            double& target = arg == "--radius"   ? o.radius
+                             : arg == "--noise"  ? o.noise
+                             : arg == "--jitter" ? o.jitter
+                             : arg == "--cosmic" ? o.cosmicRate
+                                                 : o.rotation;
             if (ok)
                 target = v[0];
         }
-        else if (arg == "--drift")
+        else if (arg == "--drift" || arg == "--centre")
         {
             ok = takeNumbers(2);
-            if (ok)
+            if (ok && arg == "--drift")
                 o.driftX = v[0], o.driftY = v[1];
+            else if (ok)
+                o.startX = v[0], o.startY = v[1];
         }
         else if (arg == "--flash")
         {
+            // The first is the options' flash, the others come after it.
             ok = takeNumbers(5);
+            if (ok && flashes++ == 0)
+                o.flash = FlashFrom(v);
+            else if (ok)
+                o.moreFlashes.push_back(FlashFrom(v));
+        }
+        else if (arg == "--cloud")
+        {
+            ok = takeNumbers(3);
             if (ok)
-            {
-                o.flash.iFrame = static_cast<int>(v[0]);
-                o.flash.iDuration = static_cast<int>(v[1]);
-                o.flash.dx = v[2];
-                o.flash.dy = v[3];
-                o.flash.peak = v[4];
-            }
+                o.clouds.push_back({Whole(v[0]), Whole(v[1]), v[2]});
+        }
+        else if (arg == "--moon")
+        {
+            ok = takeNumbers(8);
+            if (ok)
+                o.moons.push_back(MoonFrom(v));
         }
         else if (!arg.empty() && arg[0] == '-')
             return UsageError("unknown option " + arg);
@@ -243,10 +320,10 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("%s: %d x %d, %d frames, %d bits, %s", output.c_str(), o.iWidth, o.iHeight,
-                o.iFrames, o.iDepth, o.bColor ? "RGB" : "mono");
-    if (o.flash.iFrame > 0)
-        std::printf(", flash at frame %d for %d frames at (%+.1f, %+.1f)", o.flash.iFrame,
-                    o.flash.iDuration, o.flash.dx, o.flash.dy);
+                o.iFrames, o.iDepth, o.bColor ? "RGB" : o.bBayer ? "Bayer RGGB" : "mono");
+    PrintFlash(o.flash);
+    for (const SZubSynthFlash& f : o.moreFlashes)
+        PrintFlash(f);
     std::printf("\n");
     return 0;
 }
