@@ -1,0 +1,234 @@
+// Videos carrying one thing each that real captures carry (hot pixels, cosmic rays, clouds,
+// moons and their shadows, rotation, strong seeing, rings, a planet partly outside the
+// frame, raw Bayer and 12-bit data): the false candidates of a flash-free run, and the
+// flashes found when some are added.
+#include "zubdetect.h"
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+
+namespace zubdetect
+{
+namespace
+{
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr double kRadius = 60.0;
+constexpr int kFrames = 600;
+constexpr double kPeaks[] = {5, 8};  // in sigma, taken in turn
+constexpr int kDuration = 6;
+constexpr int kFirstStart = 40;  // after the mean frame's 20
+constexpr int kMaxFlashes = 8;   // a run's list holds 15 entries: room left for false ones
+
+struct SNuisance
+{
+    const char* name;
+    int frames;
+    // Flashes scaled by this very video's noise, where the nuisance is the picture itself;
+    // else by the noise of the same video without the nuisance, which a passing event or
+    // a few odd pixels would only inflate.
+    bool bOwnNoise;
+    std::function<void(SZubSynthOptions&)> apply;
+    std::vector<int> starts;  // of the flashes; empty: spread over the video
+};
+
+std::vector<SNuisance> Nuisances()
+{
+    const double r = kRadius;
+    auto hot = [](int count) {
+        return [=](SZubSynthOptions& s) {
+            s.iHotPixels = count;
+            s.driftX = 0.05;  // the disc moves under the sensor's pixels
+        };
+    };
+    auto cloud = [](int first, int frames, double depth) {
+        return [=](SZubSynthOptions& s) { s.clouds.push_back({first, frames, depth}); };
+    };
+    // Across the disc and beyond its limbs over the whole video.
+    auto moon = [r](double y, double brightness) {
+        return [=](SZubSynthOptions& s) { s.moons.push_back({1, s.iFrames, -1.4 * r, y, 1.4 * r, y + 0.1 * r, 3.0, brightness}); };
+    };
+    const int mid = kFrames / 2 - 15;
+    return {
+        {"none", kFrames, true, [](SZubSynthOptions&) {}, {}},
+        {"hot pixels 5, drift 0.05 px/f", kFrames, false, hot(5), {}},
+        {"hot pixels 40, drift 0.05 px/f", kFrames, false, hot(40), {}},
+        {"cosmic rays 0.5 a frame", kFrames, false, [](SZubSynthOptions& s) { s.cosmicRate = 0.5; }, {}},
+        {"cloud 15 %, frames 1-20", kFrames, false, cloud(1, 20, 0.15), {}},
+        {"cloud 40 %, frames 1-20", kFrames, false, cloud(1, 20, 0.40), {}},
+        {"cloud 15 %, mid-video", kFrames, false, cloud(mid, 30, 0.15), {}},
+        {"cloud 40 %, mid-video", kFrames, false, cloud(mid, 30, 0.40), {}},
+        {"moon crossing the disc", 1500, false, moon(-0.3 * r, 230.0), {}},
+        {"moon shadow crossing", 1500, false, moon(0.25 * r, -150.0), {}},
+        {"rotation 0.002 px/f", 6000, false,
+         [](SZubSynthOptions& s) {
+             s.rotation = 0.002;
+             s.driftX = 0.002;  // the planet stays in the frame for 6,000 frames
+             s.driftY = 0.001;
+         },
+         {300, 420, 5080, 5200}},
+        {"seeing, jitter 2.5 px", kFrames, true, [](SZubSynthOptions& s) { s.jitter = 2.5; }, {}},
+        {"rings", kFrames, true, [](SZubSynthOptions& s) { s.bRings = true; }, {}},
+        {"1/4 of the disc outside", kFrames, true,
+         // On average over the drift, the centre 0.4 R inside the left edge.
+         [r](SZubSynthOptions& s) { s.startX = 0.4 * r - s.driftX * s.iFrames / 2; }, {}},
+        {"raw Bayer RGGB", kFrames, true, [](SZubSynthOptions& s) { s.bBayer = true; }, {}},
+        {"12-bit", kFrames, true, [](SZubSynthOptions& s) { s.iDepth = 12; }, {}},
+    };
+}
+
+std::vector<int> FlashStarts(const SNuisance& n)
+{
+    if (!n.starts.empty())
+        return n.starts;
+    const int spacing = (n.frames - kFirstStart - 20) / kMaxFlashes;
+    std::vector<int> starts;
+    for (int k = 0; k < kMaxFlashes; ++k)
+        starts.push_back(kFirstStart + k * spacing);
+    return starts;
+}
+
+// The offsets from the planet's centre of the visible disc: the mean frame's disc at least
+// 3 px inside its limb, and within the planet's outline (not on a ring beside it).
+std::vector<SZubPoint> VisibleDisc(const SVideo& v, const SZubSynthOptions& s)
+{
+    const SZubSize roi = v.clean.roi;
+    const std::vector<uint8_t> inside = Eroded(v.clean.disc, roi, 3);
+    double x1, y1;
+    ZubSynthCentre(s, 1, x1, y1);
+    const double biasX = v.cx[0] - x1, biasY = v.cy[0] - y1;  // the measured centre's offset
+    const double radius = s.radius > 0 ? s.radius : 0.3 * std::min(s.iWidth, s.iHeight);
+    std::vector<SZubPoint> places;
+    for (int y = 0; y < roi.cy; ++y)
+        for (int x = 0; x < roi.cx; ++x)
+        {
+            const int dx = x - roi.cx / 2, dy = y - roi.cy / 2;
+            const double ex = (dx + biasX) / radius, ey = (dy + biasY) / (radius * s.oblateness);
+            if (inside[static_cast<size_t>(y) * roi.cx + x] == 1 && ex * ex + ey * ey <= 1.0)
+                places.push_back({dx, dy});
+        }
+    return places;
+}
+
+// What one nuisance gave over its videos.
+struct SRow
+{
+    SFalse falses;
+    double sigmaSum = 0.0;
+    int videos = 0;
+    struct SResult
+    {
+        SFlash flash;
+        int peak;  // index in kPeaks
+        SFound found;
+    };
+    std::vector<SResult> flashes;
+};
+
+// Flashes at random places of the visible disc, peaks in turn, scored on one run.
+void RunFlashes(CHarness& harness, const SVideo& v, const SNuisance& n, const SZubSynthOptions& s, double sigma,
+                std::mt19937& random, SRow& row)
+{
+    const std::vector<SZubPoint> places = VisibleDisc(v, s);
+    if (places.empty())
+        return;
+    std::vector<SFlash> flashes;
+    const std::vector<int> starts = FlashStarts(n);
+    for (size_t k = 0; k < starts.size(); ++k)
+        flashes.push_back({starts[k], kDuration, kPeaks[k % 2] * sigma, places[random() % places.size()]});
+    const SRun run = RunWithFlashes(harness, v, flashes);
+    for (size_t k = 0; k < flashes.size(); ++k)
+        row.flashes.push_back({flashes[k], static_cast<int>(k % 2), Find(v, flashes[k], run)});
+}
+
+void PrintRow(const SNuisance& n, const SRow& row)
+{
+    std::printf("    %-31s %6lld %5.2f   %3d / %3d   %3d / %3d ", n.name, static_cast<long long>(row.falses.frames),
+                row.videos ? row.sigmaSum / row.videos : 0.0, row.falses.kivListed, row.falses.kivMarks,
+                row.falses.zubListed, row.falses.zubMarks);
+    for (int p = 0; p < 2; ++p)
+    {
+        int all = 0, kiv = 0, zub = 0, listed = 0;
+        for (const SRow::SResult& r : row.flashes)
+        {
+            if (r.peak != p)
+                continue;
+            ++all;
+            kiv += r.found.kivMarks;
+            zub += r.found.zubMarks;
+            listed += r.found.listed;
+        }
+        std::printf("   %3d %3d %3d of %3d", kiv, zub, listed, all);
+    }
+    std::printf("\n");
+    if (n.starts.empty())
+        return;
+    // Flashes at set frames (early and late in a long video): each on its own.
+    std::printf("      listed, by the flash's first frame:");
+    for (int start : n.starts)
+    {
+        int all = 0, listed = 0;
+        for (const SRow::SResult& r : row.flashes)
+            if (r.flash.start == start)
+            {
+                ++all;
+                listed += r.found.listed;
+            }
+        std::printf("  %d: %d/%d", start, listed, all);
+    }
+    std::printf("\n");
+}
+}  // namespace
+
+void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary)
+{
+    if (!Wanted(o, "nuisance"))
+        return;
+    const int seeds = o.bQuick ? 1 : 3;
+    std::printf("\n== nuisance: %d x %d 8-bit mono unless said, planet radius %.0f px, %d seed%s each; without flash: false "
+                "candidates listed / marked; with flashes (%d frames, at random places on the visible disc, peaks %.0f "
+                "and %.0f sigma in turn; sigma over the disc ZUB searches): found by KIV's marks, ZUB's marks, the list\n",
+                kWidth, kHeight, kRadius, seeds, seeds > 1 ? "s" : "", kDuration, kPeaks[0], kPeaks[1]);
+    std::printf("    %-31s %6s %5s   KIV false   ZUB false       %.0f sigma: KIV ZUB list     %.0f sigma: KIV ZUB list\n",
+                "nuisance", "frames", "sigma", kPeaks[0], kPeaks[1]);
+    const Clock::time_point t0 = Clock::now();
+    std::vector<double> plainSigma(static_cast<size_t>(seeds), 0.0);  // of the videos without nuisance
+    const std::vector<SNuisance> nuisances = Nuisances();
+    for (size_t i = 0; i < nuisances.size(); ++i)
+    {
+        const SNuisance& n = nuisances[i];
+        SRow row;
+        for (int seed = 1; seed <= seeds; ++seed)
+        {
+            SZubSynthOptions s = Synth(kWidth, kHeight, n.frames, 100 + static_cast<uint64_t>(seed));
+            s.radius = kRadius;
+            n.apply(s);
+            SVideo v;
+            v.name = "nuisance-" + std::to_string(i) + "-" + std::to_string(seed);
+            if (!PrepareSynthVideo(harness, v, s))
+                continue;
+            double& plain = plainSigma[static_cast<size_t>(seed - 1)];
+            if (i == 0)
+                plain = v.sigmaZub;
+            const double sigma = n.bOwnNoise || plain == 0.0 ? v.sigmaZub : plain;
+            row.falses.Add(v.clean);
+            row.sigmaSum += sigma;
+            ++row.videos;
+            std::mt19937 random(static_cast<uint32_t>(1000 * i + static_cast<size_t>(seed)));
+            RunFlashes(harness, v, n, s, sigma, random, row);
+            DropVideo(v);
+        }
+        PrintRow(n, row);
+        summary.nuisanceFalses.Add(row.falses);
+    }
+    const SFalse& all = summary.nuisanceFalses;
+    if (all.frames > 0)
+        std::printf("    ZUB false candidates per 10,000 flash-free frames: %.2f marked, %.2f listed, in %lld frames "
+                    "(target <= 1)   (%.0f s)\n",
+                    1e4 * all.zubMarks / all.frames, 1e4 * all.zubListed / all.frames, static_cast<long long>(all.frames),
+                    Seconds(t0));
+}
+}  // namespace zubdetect
