@@ -1,6 +1,7 @@
 #include "zubspotarea.h"
 
 #include "zubframe.h"
+#include "zubspotreference.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,13 +38,12 @@ namespace
 constexpr int kLoneSigmas = 6;
 constexpr int kMinThreshold = 5;
 
-// The pixel's excess over the brighter of its two neighbour pairs' darker pixels: large for
-// a lone pixel, even one beside another; small inside anything wider than a pixel.
-inline int LoneExcess(const uint8_t* p, std::ptrdiff_t stride)
+// The second brightest of a pixel's four neighbours: a lone pixel, even one beside another,
+// stands well above it; a pixel on an edge or inside anything wider than a pixel does not.
+inline uint8_t SecondNeighbour(const uint8_t* p, std::ptrdiff_t stride)
 {
-    const int across = std::min(p[-1], p[1]);
-    const int along = std::min(p[-stride], p[stride]);
-    return p[0] - std::max(across, along);
+    const uint8_t l = p[-1], r = p[1], u = p[-stride], d = p[stride];
+    return std::max(std::min(std::max(l, r), std::max(u, d)), std::max(std::min(l, r), std::min(u, d)));
 }
 }  // namespace
 
@@ -93,28 +93,32 @@ void CZubSensorDefects::Learn(const CZubSpotCrop& crop, SZubPoint origin)
     if (x1 <= x0)
         return;
     m_flags.resize(static_cast<size_t>(x1 - x0));
-    const int threshold = m_iThreshold;
+    const uint8_t threshold = static_cast<uint8_t>(std::min(m_iThreshold, 255));
     for (int y = y0; y < y1; ++y)
     {
         const uint8_t* row = crop.Origin() + y * stride;
+        uint8_t* __restrict flags = m_flags.data();
         uint8_t any = 0;
-        for (int x = x0; x < x1; ++x)  // no branch: it vectorises
+        for (int x = x0; x < x1; ++x)  // bytes only and no branch: it vectorises
         {
-            const uint8_t flag = LoneExcess(row + x, stride) > threshold;
-            m_flags[static_cast<size_t>(x - x0)] = flag;
+            const uint8_t p = row[x];
+            const uint8_t second = SecondNeighbour(row + x, stride);
+            const uint8_t excess = p > second ? static_cast<uint8_t>(p - second) : 0;
+            const uint8_t flag = excess > threshold ? 1 : 0;
+            flags[x - x0] = flag;
             any |= flag;
         }
         if (!any)
             continue;
         for (int x = x0; x < x1; ++x)
         {
-            if (!m_flags[static_cast<size_t>(x - x0)])
+            if (!flags[x - x0])
                 continue;
             // Its surroundings two pixels out are no darker than its neighbours: nothing
             // wider than a pixel.
             const uint8_t* p = row + x;
             const int ring = (p[-2] + p[2] + p[-2 * stride] + p[2 * stride]) / 4;
-            if (2 * LoneExcess(p, stride) < p[0] - ring)
+            if (p[0] <= ring || 2 * (p[0] - SecondNeighbour(p, stride)) < p[0] - ring)
                 continue;
             uint8_t& hits = m_hits[static_cast<size_t>(origin.y + y) * m_frame.cx + (origin.x + x)];
             if (hits < 255 && ++hits == kHitsForDefect)
@@ -176,11 +180,14 @@ bool CZubSearchArea::AddCrop(SZubPoint origin, SZubSize frame)
 bool CZubSearchArea::Weights(const SZubGrid& grid, std::vector<float>& weights) const
 {
     weights.assign(grid.Points(), 0.0f);
-    // The filter of a searched point reads only pixels inside every frame.
-    const int x0 = m_x0 > 0 ? m_x0 + CZubSpotFilter::kReachBefore : 0;
-    const int y0 = m_y0 > 0 ? m_y0 + CZubSpotFilter::kReachBefore : 0;
-    const int x1 = m_x1 < m_iWidth ? m_x1 - CZubSpotFilter::kReachAfter : m_iWidth;
-    const int y1 = m_y1 < m_iHeight ? m_y1 - CZubSpotFilter::kReachAfter : m_iHeight;
+    // The filter of a searched point, however the crop is moved, reads only pixels inside
+    // every frame.
+    const int before = CZubSpotFilter::kReachBefore + CZubSpotReference::kMaxOffset;
+    const int after = CZubSpotFilter::kReachAfter + CZubSpotReference::kMaxOffset;
+    const int x0 = m_x0 > 0 ? m_x0 + before : 0;
+    const int y0 = m_y0 > 0 ? m_y0 + before : 0;
+    const int x1 = m_x1 < m_iWidth ? m_x1 - after : m_iWidth;
+    const int y1 = m_y1 < m_iHeight ? m_y1 - after : m_iHeight;
     bool bAny = false;
     for (int j = 0; j < grid.h; ++j)
         for (int i = 0; i < grid.w; ++i)

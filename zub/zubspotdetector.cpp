@@ -34,6 +34,12 @@ SZubGrid GridFor(int width, int height)
 CZubSpotDetector::CZubSpotDetector() = default;
 CZubSpotDetector::~CZubSpotDetector() = default;
 
+void CZubSpotDetector::FilterCrop(SZubPoint offset)
+{
+    m_filter.Filter(m_crop.Origin() + offset.y * m_crop.Stride() + offset.x, m_crop.Stride(), Grid(),
+                    m_response.data());
+}
+
 // ---- Mean phase ------------------------------------------------------------------------------
 
 void CZubSpotDetector::StartRun(const CZubFrame& roi, SZubSize frame)
@@ -77,7 +83,7 @@ void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi, SZubPoint origi
         m_area.AddCrop(origin, frame);
         if (m_reference.Stored() < CZubSpotReference::kMaxStored)
         {
-            m_filter.Filter(m_crop.Origin(), m_crop.Stride(), Grid(), m_response.data());
+            FilterCrop({0, 0});
             m_reference.AddMeanCrop(m_response.data());
         }
     }
@@ -142,7 +148,14 @@ void CZubSpotDetector::ProcessFrame(const CZubCandidate& record, const CZubFrame
         m_reference.SetWeights(weights);
     }
     const int n = record.m_iFrame;
-    m_filter.Filter(m_crop.Origin(), m_crop.Stride(), Grid(), m_response.data());
+    FilterCrop({0, 0});
+    m_reference.Fit(m_response.data());
+    const SZubPoint offset = m_reference.Offset();
+    if (offset != SZubPoint{})
+    {
+        FilterCrop(offset);
+        m_reference.Fit(m_response.data());
+    }
     m_reference.Score(m_response.data(), m_residual.data(), m_score.data());
     {
         float* __restrict image = m_detection.data();
@@ -150,8 +163,8 @@ void CZubSpotDetector::ProcessFrame(const CZubCandidate& record, const CZubFrame
         for (size_t i = 0; i < m_detection.size(); ++i)
             image[i] = std::max(image[i], score[i]);
     }
-    KeepBestSpots(n);
-    NoteKivScore(record);
+    KeepBestSpots(n, offset);
+    NoteKivScore(record, offset);
     m_reference.Follow(m_response.data());
     const SZubParams& p = ZubApp().m_params;
     if (p.LogProcess && p.LogDetails)

@@ -79,16 +79,23 @@ private:
     // The crop with its defects repaired; false when it does not belong to this run.
     bool TakeCrop(const CZubFrame& roi, SZubPoint origin);
     SZubGrid Grid() const { return m_reference.Grid(); }
+    // The crop filtered as if it were read `offset` pixels further on, into m_response.
+    void FilterCrop(SZubPoint offset);
 
-    // Spots of a frame (zubspotscore.cpp).
-    void KeepBestSpots(int n);
-    void NoteKivScore(const CZubCandidate& record);
+    // Spots of a frame (zubspotscore.cpp), the crop read `offset` pixels further on.
+    void KeepBestSpots(int n, SZubPoint offset);
+    void NoteKivScore(const CZubCandidate& record, SZubPoint offset);
     void LogFrameSpot(int n) const;
 
     // Tracks and the decision (zubspottracks.cpp).
     void BuildTracks(std::vector<STrack>& tracks) const;
-    // Share of the frames around the track in which its place holds a spot.
-    double LitShare(const STrack& track, int nRecords) const;
+    // What the track's place shows in the frames around it.
+    struct SPlaceHistory
+    {
+        double litShare = 0.0;  // share of the frames in which it holds a spot
+        int nRecurrences = 0;   // strong spots there away from the track's own frames
+    };
+    SPlaceHistory PlaceHistory(const STrack& track, int nRecords) const;
     bool Mark(const STrack& track, CZubCandidate* records, int nRecords);
 
     bool m_bReady = false;

@@ -6,148 +6,137 @@
 
 namespace
 {
-constexpr double kSpotSigma = 1.5;
-constexpr int kGaussRadius = 3;
-constexpr int kBoxRadius = 7;
-constexpr float kBoxScale = 1.0f / ((2 * kBoxRadius + 1) * (2 * kBoxRadius + 1));
+// Pixels are summed two by two first (a bin per grid point, the grid point at its top
+// left): the Gaussian then has a seeing-sized sigma of 0.75 bins, the box 7 bins (14 px).
+constexpr double kSpotSigma = 1.5;  // pixels
+constexpr int kGaussRadius = 2;     // bins
+constexpr int kBoxRadius = 3;       // bins
+constexpr int kBinReach = 3;        // bins either side that a grid point's filter reads
+constexpr float kBoxScale = 1.0f / (4 * (2 * kBoxRadius + 1) * (2 * kBoxRadius + 1));
 
-// The Gaussian's taps from the centre out, summing to 1 over both sides.
+// The Gaussian's taps over bins from the centre out, summing to 1 over both sides, with the
+// bins' four pixels' 1/4 folded in once (in the horizontal taps).
 struct SGaussTaps
 {
     float t[kGaussRadius + 1];
+    float h[kGaussRadius + 1];
     SGaussTaps()
     {
+        const double sigma = kSpotSigma / 2.0;
         double sum = 0.0;
         for (int k = -kGaussRadius; k <= kGaussRadius; ++k)
-            sum += std::exp(-0.5 * k * k / (kSpotSigma * kSpotSigma));
+            sum += std::exp(-0.5 * k * k / (sigma * sigma));
         for (int k = 0; k <= kGaussRadius; ++k)
-            t[k] = static_cast<float>(std::exp(-0.5 * k * k / (kSpotSigma * kSpotSigma)) / sum);
+        {
+            t[k] = static_cast<float>(std::exp(-0.5 * k * k / (sigma * sigma)) / sum);
+            h[k] = 0.25f * t[k];
+        }
     }
 };
 const SGaussTaps kTaps;
 
-// The filter's weight at (x, y) from its centre.
+// The filter's weight for pixel (x, y) from its grid point.
 double Kernel(int x, int y)
 {
+    const int i = x >= 0 ? x / 2 : -((1 - x) / 2);  // the bin, rounding down
+    const int j = y >= 0 ? y / 2 : -((1 - y) / 2);
+    if (std::abs(i) > kBinReach || std::abs(j) > kBinReach)
+        return 0.0;
     double k = -kBoxScale;
-    if (std::abs(x) <= kGaussRadius && std::abs(y) <= kGaussRadius)
-        k += kTaps.t[std::abs(x)] * kTaps.t[std::abs(y)];
+    if (std::abs(i) <= kGaussRadius && std::abs(j) <= kGaussRadius)
+        k += kTaps.h[std::abs(i)] * kTaps.t[std::abs(j)];
     return k;
 }
 
-// A row from 8 pixels before a grid's first column, split into its even and odd pixels.
-void SplitRow(const uint8_t* __restrict in, int n, float* __restrict even, float* __restrict odd)
+// The bins of two pixel rows: n sums of two by two pixels.
+void BinRows(const uint8_t* __restrict a, const uint8_t* __restrict b, int n, float* __restrict bins)
 {
     for (int m = 0; m < n; ++m)
-    {
-        even[m] = static_cast<float>(in[2 * m]);
-        odd[m] = static_cast<float>(in[2 * m + 1]);
-    }
+        bins[m] = static_cast<float>(a[2 * m] + a[2 * m + 1] + b[2 * m] + b[2 * m + 1]);
 }
 
-// The horizontal pass of a split row at the grid's w columns: the Gaussian and the box sum.
-void FilterRowH(const float* __restrict even, const float* __restrict odd, float* __restrict pairs, int w,
-                float* __restrict gauss, float* __restrict box)
+// The horizontal pass of a row of bins at the grid's w columns (bin i + kBinReach is column
+// i): the Gaussian and the box sum.
+void FilterRowH(const float* __restrict bins, int w, float* __restrict gauss, float* __restrict box)
 {
-    const float t0 = kTaps.t[0], t1 = kTaps.t[1], t2 = kTaps.t[2], t3 = kTaps.t[3];
-    for (int m = 0; m < w + 8; ++m)
-        pairs[m] = even[m] + odd[m];
+    const float h0 = kTaps.h[0], h1 = kTaps.h[1], h2 = kTaps.h[2];
     for (int i = 0; i < w; ++i)
     {
-        // Grid column i is even pixel i + 4 of the split row.
-        gauss[i] = t0 * even[i + 4] + t1 * (odd[i + 3] + odd[i + 4]) + t2 * (even[i + 3] + even[i + 5]) +
-                   t3 * (odd[i + 2] + odd[i + 5]);
-        box[i] = odd[i] + pairs[i + 1] + pairs[i + 2] + pairs[i + 3] + pairs[i + 4] + pairs[i + 5] + pairs[i + 6] +
-                 pairs[i + 7];
+        const float* b = bins + i + kBinReach;
+        gauss[i] = h0 * b[0] + h1 * (b[-1] + b[1]) + h2 * (b[-2] + b[2]);
+        box[i] = b[-3] + b[-2] + b[-1] + b[0] + b[1] + b[2] + b[3];
     }
 }
 
-// The vertical pass at one grid row: the Gaussian over rows g[-3..3], minus the box mean.
+// The vertical pass at one grid row: the Gaussian over rows g[-2..2], minus the box mean.
 void FilterRowV(const float* g, size_t stride, const float* __restrict column, float* __restrict out, int w)
 {
-    const float t0 = kTaps.t[0], t1 = kTaps.t[1], t2 = kTaps.t[2], t3 = kTaps.t[3];
-    const float* __restrict m3 = g - 3 * stride;
+    const float t0 = kTaps.t[0], t1 = kTaps.t[1], t2 = kTaps.t[2];
     const float* __restrict m2 = g - 2 * stride;
     const float* __restrict m1 = g - stride;
     const float* __restrict c = g;
     const float* __restrict p1 = g + stride;
     const float* __restrict p2 = g + 2 * stride;
-    const float* __restrict p3 = g + 3 * stride;
     for (int i = 0; i < w; ++i)
-        out[i] = t0 * c[i] + t1 * (m1[i] + p1[i]) + t2 * (m2[i] + p2[i]) + t3 * (m3[i] + p3[i]) - column[i] * kBoxScale;
+        out[i] = t0 * c[i] + t1 * (m1[i] + p1[i]) + t2 * (m2[i] + p2[i]) - column[i] * kBoxScale;
 }
 
-// column += a + b - c - d (c, d null: only the additions).
-void MoveColumn(float* __restrict column, const float* __restrict a, const float* __restrict b,
-                const float* __restrict c, const float* __restrict d, int w)
+// column += a - b (b null: only the addition).
+void MoveColumn(float* __restrict column, const float* __restrict a, const float* __restrict b, int w)
 {
-    if (!c)
+    if (!b)
         for (int i = 0; i < w; ++i)
-            column[i] += a[i] + b[i];
+            column[i] += a[i];
     else
         for (int i = 0; i < w; ++i)
-            column[i] += (a[i] + b[i]) - (c[i] + d[i]);
+            column[i] += a[i] - b[i];
 }
 }  // namespace
 
 float CZubSpotFilter::UnitResponse()
 {
+    // A spot at the middle of the grid point's bin, where the grid point stands for.
     double response = 0.0;
-    for (int y = -kBoxRadius; y <= kBoxRadius; ++y)
-        for (int x = -kBoxRadius; x <= kBoxRadius; ++x)
-            response += Kernel(x, y) * std::exp(-0.5 * (x * x + y * y) / (kSpotSigma * kSpotSigma));
+    const int reach = 2 * kBinReach + 2;
+    for (int y = -reach; y <= reach; ++y)
+        for (int x = -reach; x <= reach; ++x)
+            response += Kernel(x, y) *
+                        std::exp(-0.5 * ((x - 0.5) * (x - 0.5) + (y - 0.5) * (y - 0.5)) / (kSpotSigma * kSpotSigma));
     return static_cast<float>(response);
-}
-
-float CZubSpotFilter::NoiseGain()
-{
-    double squares = 0.0;
-    for (int y = -kBoxRadius; y <= kBoxRadius; ++y)
-        for (int x = -kBoxRadius; x <= kBoxRadius; ++x)
-            squares += Kernel(x, y) * Kernel(x, y);
-    return static_cast<float>(std::sqrt(squares));
 }
 
 void CZubSpotFilter::Filter(const uint8_t* image, std::ptrdiff_t stride, const SZubGrid& grid, float* out)
 {
     const int w = grid.w;
     const size_t cols = static_cast<size_t>(w);
-    const int rows = 2 * (grid.h - 1) + 2 * kBoxRadius + 1;
+    const int rows = grid.h + 2 * kBinReach;  // bin rows
     const size_t need = cols * static_cast<size_t>(rows);
     if (m_rowsGauss.size() < need)  // grows once, at the first grid
     {
         m_rowsGauss.resize(need);
         m_rowsBox.resize(need);
     }
-    if (m_even.size() < cols + 8)
+    if (m_bins.size() < cols + 2 * kBinReach)
     {
-        m_even.resize(cols + 8);
-        m_odd.resize(cols + 8);
-        m_pairs.resize(cols + 8);
+        m_bins.resize(cols + 2 * kBinReach);
         m_column.resize(cols);
     }
     for (int r = 0; r < rows; ++r)
     {
-        const uint8_t* row = image + (grid.y0 - kBoxRadius + r) * stride + grid.x0 - 8;
-        SplitRow(row, w + 8, m_even.data(), m_odd.data());
-        FilterRowH(m_even.data(), m_odd.data(), m_pairs.data(), w, m_rowsGauss.data() + r * cols,
-                   m_rowsBox.data() + r * cols);
+        const uint8_t* a = image + (grid.y0 + 2 * (r - kBinReach)) * stride + grid.x0 - 2 * kBinReach;
+        BinRows(a, a + stride, w + 2 * kBinReach, m_bins.data());
+        FilterRowH(m_bins.data(), w, m_rowsGauss.data() + r * cols, m_rowsBox.data() + r * cols);
     }
-    // Vertical: grid row j is split row 2j + kBoxRadius; the box sums 15 rows around it.
+    // Vertical: grid row j is bin row j + kBinReach; the box sums 7 bin rows around it.
     float* column = m_column.data();
     std::fill_n(column, w, 0.0f);
     const float* box = m_rowsBox.data();
-    for (int r = 0; r < 2 * kBoxRadius; r += 2)
-        MoveColumn(column, box + r * cols, box + (r + 1) * cols, nullptr, nullptr, w);
-    for (int i = 0; i < w; ++i)
-        column[i] += box[2 * kBoxRadius * cols + i];
+    for (int r = 0; r < 2 * kBoxRadius; ++r)
+        MoveColumn(column, box + r * cols, nullptr, w);
     for (int j = 0; j < grid.h; ++j, out += w)
     {
-        // Two rows enter below, two leave above.
-        const int enter = 2 * j + 2 * kBoxRadius - 1;
-        if (j > 0)
-            MoveColumn(column, box + enter * cols, box + (enter + 1) * cols, box + (2 * j - 2) * cols,
-                       box + (2 * j - 1) * cols, w);
-        FilterRowV(m_rowsGauss.data() + (2 * j + kBoxRadius) * cols, cols, column, out, w);
+        // One row enters below, one leaves above.
+        MoveColumn(column, box + (j + 2 * kBoxRadius) * cols, j > 0 ? box + (j - 1) * cols : nullptr, w);
+        FilterRowV(m_rowsGauss.data() + (j + kBinReach) * cols, cols, column, out, w);
     }
 }

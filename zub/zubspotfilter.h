@@ -1,7 +1,8 @@
 // The second detector's matched filter: a Gaussian of seeing size minus the mean of a wider
 // box, so that a change of a whole region's level does not look like a spot. The filtered
-// image is smooth over a few pixels, so it is evaluated on a grid of every second pixel in
-// both directions: a quarter of the work for a small loss on a spot between grid points.
+// image is smooth over a few pixels, so it is evaluated on the bins of two by two pixels: a
+// grid of every second pixel in both directions, a quarter of the work for a small loss on
+// a spot between grid points.
 #pragma once
 
 #include <cstddef>
@@ -19,20 +20,18 @@ struct SZubGrid
 class CZubSpotFilter
 {
 public:
-    // Pixels the filter reads around a grid point's rectangle, left/top and right/bottom.
-    static constexpr int kReachBefore = 10;
-    static constexpr int kReachAfter = 10;
+    // Pixels the filter reads around a grid point, before it and after it.
+    static constexpr int kReachBefore = 6;
+    static constexpr int kReachAfter = 7;
 
-    // The response to a seeing-sized spot of 1 gray level at a grid point.
+    // The response to a seeing-sized spot of 1 gray level in a grid point's bin.
     static float UnitResponse();
-    // The response to 1 gray level of noise in every pixel, as a standard deviation.
-    static float NoiseGain();
 
     // Filters the grid points of an 8-bit image: row y starts at image + y * stride, and the
     // rows and columns within the reach of the grid's rectangle must exist.
     void Filter(const uint8_t* image, std::ptrdiff_t stride, const SZubGrid& grid, float* out);
 
 private:
-    std::vector<float> m_even, m_odd, m_pairs;
+    std::vector<float> m_bins;
     std::vector<float> m_rowsGauss, m_rowsBox, m_column;
 };

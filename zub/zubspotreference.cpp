@@ -53,6 +53,19 @@ std::array<std::array<double, N>, N> Invert(std::array<std::array<double, N>, N>
                 inv[k][j] = inv[j][k] = 0.0;
     return inv;
 }
+// The residual of a filtered crop after the model (beta), and its score.
+void Residual(size_t points, const float* __restrict d, const float* __restrict t0, const float* __restrict t1,
+              const float* __restrict t2, const float* __restrict t3, std::array<float, 4> beta,
+              const float* __restrict invSigma, float* __restrict residual, float* __restrict score)
+{
+    const float b0 = beta[0], b1 = beta[1], b2 = beta[2], b3 = beta[3];
+    for (size_t i = 0; i < points; ++i)
+    {
+        const float e = d[i] - (b0 * t0[i] + b1 * t1[i] + b2 * t2[i] + b3 * t3[i]);
+        residual[i] = e;
+        score[i] = e * invSigma[i];
+    }
+}
 }  // namespace
 
 void CZubSpotReference::Start(const SZubGrid& grid)
@@ -239,30 +252,38 @@ float CZubSpotReference::Sigma(size_t point) const
     return point < m_variance.size() ? std::sqrt(m_variance[point]) : 0.0f;
 }
 
+SZubPoint CZubSpotReference::Offset() const
+{
+    // The fit says the frame is the reference moved by beta / beta0 grid steps (2 px each).
+    auto pixels = [&](float beta) {
+        const float shift = m_beta[0] > 0.1f ? -2.0f * beta / m_beta[0] : 0.0f;
+        return static_cast<int32_t>(std::lround(std::clamp(shift, -1.0f * kMaxOffset, 1.0f * kMaxOffset)));
+    };
+    return {pixels(m_beta[1]), pixels(m_beta[2])};
+}
+
 void CZubSpotReference::Score(const float* filtered, float* residual, float* score)
 {
-    Fit(filtered);
     const size_t points = m_grid.Points();
-    const float* __restrict d = filtered;
-    const float* __restrict t0 = m_terms[0].data();
-    const float* __restrict t1 = m_terms[1].data();
-    const float* __restrict t2 = m_terms[2].data();
-    const float* __restrict t3 = m_terms[3].data();
-    const float* __restrict inv = m_invSigma.data();
-    float* __restrict var = m_variance.data();
-    float* __restrict out = residual;
-    float* __restrict s = score;
-    const float b0 = m_beta[0], b1 = m_beta[1], b2 = m_beta[2], b3 = m_beta[3];
+    Residual(points, filtered, m_terms[0].data(), m_terms[1].data(), m_terms[2].data(), m_terms[3].data(),
+             m_beta, m_invSigma.data(), residual, score);
+    ++m_nFrames;
+    LearnNoise(residual);
+}
+
+void CZubSpotReference::LearnNoise(const float* residual)
+{
     const float outlier = kOutlierScore * kOutlierScore;
-    for (size_t i = 0; i < points; ++i)
+    float* __restrict var = m_variance.data();
+    const float* __restrict e = residual;
+    for (size_t i = 0; i < m_grid.Points(); ++i)
     {
-        const float e = d[i] - (b0 * t0[i] + b1 * t1[i] + b2 * t2[i] + b3 * t3[i]);
-        out[i] = e;
-        s[i] = e * inv[i];
-        const float e2 = e * e;
-        var[i] += e2 < outlier * var[i] ? kNoiseRate * (e2 - var[i]) : 0.0f;
+        const float e2 = e[i] * e[i];
+        const float v = var[i];
+        const float keep = static_cast<float>(e2 < outlier * v);  // no branch: it vectorises
+        var[i] = v + keep * kNoiseRate * (e2 - v);
     }
-    if (++m_nFrames % kInvSigmaRefresh == 0)
+    if (m_nFrames % kInvSigmaRefresh == 0)
         RefreshInvSigma();
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "zubspotfilter.h"
+#include "zubtypes.h"
 
 #include <array>
 #include <vector>
@@ -17,6 +18,7 @@ class CZubSpotReference
 public:
     static constexpr int kMaxStored = 64;  // mean-phase crops kept for the first reference and noise
     static constexpr int kGap = 10;        // the latest frames left out of the reference
+    static constexpr int kMaxOffset = 3;   // pixels a crop is moved at most to line up
 
     void Start(const SZubGrid& grid);
     // Mean phase: keeps a filtered crop (the first kMaxStored).
@@ -27,8 +29,13 @@ public:
     // A new set of searched points (1) and points left out (0).
     void SetWeights(const std::vector<float>& weights);
 
-    // Impact phase, for a frame's filtered crop: the residual over its noise into `score`
-    // (0 where not searched), the residual itself into `residual`, and the noise learnt.
+    // Impact phase, for a frame's filtered crop: the model's fit; then how many pixels from
+    // where it was filtered the crop should be read, so that it lines up with the reference
+    // within half a pixel (the first-order model is good for less than a pixel).
+    void Fit(const float* filtered);
+    SZubPoint Offset() const;
+    // With the fit: the residual over its noise into `score` (0 where not searched), the
+    // residual itself into `residual`, and the noise learnt.
     void Score(const float* filtered, float* residual, float* score);
     // Then the frame joins the reference, kGap frames later.
     void Follow(const float* filtered);
@@ -42,8 +49,8 @@ private:
     static constexpr int kModelTerms = 4;  // gain, shift in x and y, blur
 
     void BuildModel();
-    void Fit(const float* filtered);
     void BuildNoise();
+    void LearnNoise(const float* residual);
     void RefreshInvSigma();
 
     SZubGrid m_grid;

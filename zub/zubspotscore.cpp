@@ -20,7 +20,7 @@ float Vertex(float before, float at, float after)
 }
 }  // namespace
 
-void CZubSpotDetector::KeepBestSpots(int n)
+void CZubSpotDetector::KeepBestSpots(int n, SZubPoint offset)
 {
     const SZubGrid grid = Grid();
     const int w = grid.w;
@@ -47,9 +47,12 @@ void CZubSpotDetector::KeepBestSpots(int n)
                 best[at] = best[at - 1];
                 --at;
             }
-            // The place between grid points from the parabolas through the neighbours.
-            const float x = static_cast<float>(grid.x0) + 2.0f * (static_cast<float>(i) + Vertex(row[i - 1], s, row[i + 1]));
-            const float y = static_cast<float>(grid.y0) + 2.0f * (static_cast<float>(j) + Vertex(above[i], s, below[i]));
+            // The place between grid points from the parabolas through the neighbours; a grid
+            // point stands for the middle of its bin, in the crop as it was read.
+            const float x = static_cast<float>(grid.x0 + offset.x) + 0.5f +
+                            2.0f * (static_cast<float>(i) + Vertex(row[i - 1], s, row[i + 1]));
+            const float y = static_cast<float>(grid.y0 + offset.y) + 0.5f +
+                            2.0f * (static_cast<float>(j) + Vertex(above[i], s, below[i]));
             const float d = m_residual[grid.Index(i, j)];
             best[at] = {n, static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y)), s,
                         d / m_fUnitResponse};
@@ -59,12 +62,12 @@ void CZubSpotDetector::KeepBestSpots(int n)
     m_spots.insert(m_spots.end(), best, best + count);
 }
 
-void CZubSpotDetector::NoteKivScore(const CZubCandidate& record)
+void CZubSpotDetector::NoteKivScore(const CZubCandidate& record, SZubPoint offset)
 {
     // The best score within a grid step of KIV's brightest pixel.
     const SZubGrid grid = Grid();
-    const int ci = (record.m_ptKiv.x - grid.x0) / 2;
-    const int cj = (record.m_ptKiv.y - grid.y0) / 2;
+    const int ci = (record.m_ptKiv.x - offset.x - grid.x0) / 2;
+    const int cj = (record.m_ptKiv.y - offset.y - grid.y0) / 2;
     float best = 0.0f;
     for (int j = std::max(0, cj - 1); j <= std::min(grid.h - 1, cj + 1); ++j)
         for (int i = std::max(0, ci - 1); i <= std::min(grid.w - 1, ci + 1); ++i)

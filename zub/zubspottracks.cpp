@@ -15,6 +15,11 @@ namespace
 // A place lit in more than this share of the frames around a detection is a fixed feature.
 constexpr int kLitWindow = 250;
 constexpr double kLitShare = 0.5;
+// A place that gives strong spots again and again, away from the track's own frames, is an
+// artefact (a limb that the seeing moves by whole pixels): a flash does not recur there.
+constexpr float kRecurScore = 5.0f;
+constexpr int kRecurMargin = 10;  // frames around a track that are its own
+constexpr int kMaxRecurrences = 2;
 
 CZubLog& Log()
 {
@@ -30,7 +35,11 @@ struct CZubSpotDetector::STrack
     int x = 0;  // where its last spot was
     int y = 0;
     double sumX = 0.0, sumY = 0.0, sumW = 0.0;
+    double sumSquares = 0.0;  // of the spots' scores
     SZubSpot peak;
+
+    // The evidence of all its spots together, in sigma.
+    double Combined() const { return std::sqrt(sumSquares); }
 
     SZubPoint Place() const
     {
@@ -48,6 +57,7 @@ struct CZubSpotDetector::STrack
         sumX += weight * s.x;
         sumY += weight * s.y;
         sumW += weight;
+        sumSquares += static_cast<double>(s.fScore) * s.fScore;
         if (nFrames == 1 || s.fScore > peak.fScore)
             peak = s;
     }
@@ -101,12 +111,13 @@ void CZubSpotDetector::BuildTracks(std::vector<STrack>& tracks) const
     tracks.insert(tracks.end(), open.begin(), open.end());
 }
 
-double CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
+CZubSpotDetector::SPlaceHistory CZubSpotDetector::PlaceHistory(const STrack& track, int nRecords) const
 {
+    SPlaceHistory history;
     const int first = std::max(1, track.peak.iFrame - kLitWindow);
     const int last = std::min(nRecords, track.peak.iFrame + kLitWindow);
     if (last < first)
-        return 0.0;
+        return history;
     const SZubPoint place = track.Place();
     auto it = std::lower_bound(m_spots.begin(), m_spots.end(), first,
                                [](const SZubSpot& s, int frame) { return s.iFrame < frame; });
@@ -119,8 +130,11 @@ double CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
             continue;
         litFrame = it->iFrame;
         ++lit;
+        const bool bOwn = it->iFrame >= track.iFirst - kRecurMargin && it->iFrame <= track.iLast + kRecurMargin;
+        history.nRecurrences += !bOwn && it->fScore >= kRecurScore;
     }
-    return static_cast<double>(lit) / (last - first + 1);
+    history.litShare = static_cast<double>(lit) / (last - first + 1);
+    return history;
 }
 
 bool CZubSpotDetector::Mark(const STrack& track, CZubCandidate* records, int nRecords)
@@ -183,14 +197,18 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
     int nFound = 0;
     for (const STrack& track : tracks)
     {
+        // Its spots together must stand out as much as the fewest spots at the threshold.
+        const double combined = p.ZubThreshold * std::sqrt(std::max(1, p.ZubMinFrames));
         if (track.nFrames < p.ZubMinFrames || track.peak.fScore < static_cast<float>(p.ZubThreshold) ||
-            track.peak.iFrame < 1 || track.peak.iFrame > nRecords)
+            track.Combined() < combined || track.peak.iFrame < 1 || track.peak.iFrame > nRecords)
             continue;
-        const double lit = LitShare(track, nRecords);
+        const SPlaceHistory history = PlaceHistory(track, nRecords);
         if (bDetail)
-            Log().LogDetail("ZUB spot frames: %i-%i at: (%3i-%3i) %5.1f sigma lit in %3.0f %% of frames", track.iFirst,
-                            track.iLast, track.peak.x, track.peak.y, track.peak.fScore, 100.0 * lit);
-        if (lit > kLitShare)
+            Log().LogDetail("ZUB spot frames: %i-%i at: (%3i-%3i) %5.1f sigma (%5.1f together) lit in %3.0f %% of "
+                            "frames, %i strong spots there in other frames",
+                            track.iFirst, track.iLast, track.peak.x, track.peak.y, track.peak.fScore,
+                            track.Combined(), 100.0 * history.litShare, history.nRecurrences);
+        if (history.litShare > kLitShare || history.nRecurrences >= kMaxRecurrences)
             continue;
         nFound += Mark(track, records, nRecords);
     }
