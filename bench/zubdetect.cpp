@@ -173,9 +173,12 @@ void RunLongPart(const SOptions& o, CHarness& harness, SSummary& summary)
 
 void PrintSummary(const SSummary& summary)
 {
-    std::printf("\n== all videos of the first tables (the real recording, short and long synthetic videos)\n");
-    summary.flashes.PrintTargets(false);
-    summary.falses.Print();
+    if (!summary.flashes.Empty() || summary.falses.frames > 0)
+    {
+        std::printf("\n== all videos of the first tables (the real recording, short and long synthetic videos)\n");
+        summary.flashes.PrintTargets(false);
+        summary.falses.Print();
+    }
     std::printf("\n== targets\n");
     if (!summary.places.Empty())
     {

@@ -183,7 +183,7 @@ private:
 };
 
 // Many flashes in one video, `spacing` frames apart from firstStart, every cell `trials`
-// times at turning angles; scored on the detectors' marks, since one video holds more
+// times at turning angles, the place changing from one flash to the next; scored on the detectors' marks, since one video holds more
 // flashes than the list's entries. `runs`: the runs it took.
 CTable RunManyFlashes(CHarness& harness, const SVideo& v, const SAxes& axes, int firstStart, int spacing, double angle,
                       int trials, int& runs);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -19,6 +20,7 @@ constexpr int kHeight = 240;
 constexpr double kRadius = 60.0;
 constexpr int kFrames = 600;
 constexpr double kPeaks[] = {5, 8};  // in sigma, taken in turn
+constexpr size_t kNumPeaks = std::size(kPeaks);
 constexpr int kDuration = 6;
 constexpr int kFirstStart = 40;  // after the mean frame's 20
 constexpr int kMaxFlashes = 8;   // a run's list holds 15 entries: room left for false ones
@@ -138,18 +140,30 @@ void RunFlashes(CHarness& harness, const SVideo& v, const SNuisance& n, const SZ
     std::vector<SFlash> flashes;
     const std::vector<int> starts = FlashStarts(n);
     for (size_t k = 0; k < starts.size(); ++k)
-        flashes.push_back({starts[k], kDuration, kPeaks[k % 2] * sigma, places[random() % places.size()]});
+        flashes.push_back({starts[k], kDuration, kPeaks[k % kNumPeaks] * sigma, places[random() % places.size()]});
     const SRun run = RunWithFlashes(harness, v, flashes);
     for (size_t k = 0; k < flashes.size(); ++k)
-        row.flashes.push_back({flashes[k], static_cast<int>(k % 2), Find(v, flashes[k], run)});
+        row.flashes.push_back({flashes[k], static_cast<int>(k % kNumPeaks), Find(v, flashes[k], run)});
+}
+
+// Columns: frames, sigma, the false candidates of KIV and of ZUB, the flashes found at each peak.
+void PrintHeader()
+{
+    std::printf("    %-31s %6s %5s  %-10s  %-10s", "", "", "", " KIV false", " ZUB false");
+    for (double peak : kPeaks)
+        std::printf("    found at %.0f sigma", peak);
+    std::printf("\n    %-31s %6s %5s  %10s  %10s", "nuisance", "frames", "sigma", "list/marks", "list/marks");
+    for (size_t p = 0; p < kNumPeaks; ++p)
+        std::printf("    KIV ZUB list/all");
+    std::printf("\n");
 }
 
 void PrintRow(const SNuisance& n, const SRow& row)
 {
-    std::printf("    %-31s %6lld %5.2f   %3d / %3d   %3d / %3d ", n.name, static_cast<long long>(row.falses.frames),
+    std::printf("    %-31s %6lld %5.2f  %4d /%4d  %4d /%4d", n.name, static_cast<long long>(row.falses.frames),
                 row.videos ? row.sigmaSum / row.videos : 0.0, row.falses.kivListed, row.falses.kivMarks,
                 row.falses.zubListed, row.falses.zubMarks);
-    for (int p = 0; p < 2; ++p)
+    for (int p = 0; p < static_cast<int>(kNumPeaks); ++p)
     {
         int all = 0, kiv = 0, zub = 0, listed = 0;
         for (const SRow::SResult& r : row.flashes)
@@ -161,7 +175,7 @@ void PrintRow(const SNuisance& n, const SRow& row)
             zub += r.found.zubMarks;
             listed += r.found.listed;
         }
-        std::printf("   %3d %3d %3d of %3d", kiv, zub, listed, all);
+        std::printf("    %3d %3d %3d /%3d", kiv, zub, listed, all);
     }
     std::printf("\n");
     if (n.starts.empty())
@@ -187,13 +201,15 @@ void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary)
 {
     if (!Wanted(o, "nuisance"))
         return;
-    const int seeds = o.bQuick ? 1 : 3;
-    std::printf("\n== nuisance: %d x %d 8-bit mono unless said, planet radius %.0f px, %d seed%s each; without flash: false "
-                "candidates listed / marked; with flashes (%d frames, at random places on the visible disc, peaks %.0f "
-                "and %.0f sigma in turn; sigma over the disc ZUB searches): found by KIV's marks, ZUB's marks, the list\n",
+    const int seeds = o.bQuick ? 1 : 6;  // the full run: some 100,000 flash-free frames
+    std::printf("\n== nuisance: %d x %d 8-bit mono unless said, planet radius %.0f px, %d seed%s each\n"
+                "    without flash: the false candidates of KIV and of ZUB, listed / marked\n"
+                "    with flashes of %d frames at random places on the visible disc, peaks %.0f and %.0f sigma in turn: "
+                "found by KIV's marks, ZUB's marks, the list\n"
+                "    sigma: over the disc ZUB searches, of the video without the nuisance unless the nuisance is the "
+                "picture itself (seeing, rings, the frame's edge, Bayer, 12-bit)\n",
                 kWidth, kHeight, kRadius, seeds, seeds > 1 ? "s" : "", kDuration, kPeaks[0], kPeaks[1]);
-    std::printf("    %-31s %6s %5s   KIV false   ZUB false       %.0f sigma: KIV ZUB list     %.0f sigma: KIV ZUB list\n",
-                "nuisance", "frames", "sigma", kPeaks[0], kPeaks[1]);
+    PrintHeader();
     const Clock::time_point t0 = Clock::now();
     std::vector<double> plainSigma(static_cast<size_t>(seeds), 0.0);  // of the videos without nuisance
     const std::vector<SNuisance> nuisances = Nuisances();

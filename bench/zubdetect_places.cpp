@@ -24,7 +24,7 @@ struct SSize
 constexpr SSize kSizes[] = {{25, 160, 120}, {60, 320, 240}, {150, 480, 400}};
 constexpr int kFrames = 400;
 constexpr int kFirstStart = 30;  // after the mean frame's 20
-constexpr int kSpacing = 40;     // beyond the duplicate rejection's 20 frames
+constexpr int kSpacing = 90;     // 4 flashes a video: each place once
 }  // namespace
 
 const SAxes& PlaceAxes()
