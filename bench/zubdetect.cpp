@@ -186,13 +186,11 @@ void PrintSummary(const SSummary& summary)
                     "frame-to-mean noise over the disc ZUB searches\n");
         summary.places.PrintTargets(true);
     }
-    const SFalse& n = summary.nuisanceFalses;
-    if (n.frames > 0)
-        std::printf("    nuisance videos, false candidates per 10,000 flash-free frames: ZUB %.2f marked (%d), %.2f "
-                    "listed (%d)   KIV %.2f marked (%d), %.2f listed (%d)   in %lld frames   target ZUB <= 1\n",
-                    1e4 * n.zubMarks / n.frames, n.zubMarks, 1e4 * n.zubListed / n.frames, n.zubListed,
-                    1e4 * n.kivMarks / n.frames, n.kivMarks, 1e4 * n.kivListed / n.frames, n.kivListed,
-                    static_cast<long long>(n.frames));
+    if (summary.nuisanceFalses.frames > 0)
+    {
+        std::printf("    the nuisance videos:\n");
+        summary.nuisanceFalses.Print(10000, "   target ZUB <= 1");
+    }
 }
 
 bool ParseArguments(int argc, char** argv, SOptions& o)

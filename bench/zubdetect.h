@@ -197,7 +197,7 @@ struct SFalse
     int kivListed = 0, zubListed = 0;
     void Add(const SRun& run);
     void Add(const SFalse& o);
-    void Print() const;  // per 1,000 frames
+    void Print(int per = 1000, const char* note = "") const;
 };
 
 // What the parts hand to the closing summary.

@@ -612,11 +612,14 @@ void SFalse::Add(const SFalse& o)
     zubListed += o.zubListed;
 }
 
-void SFalse::Print() const
+void SFalse::Print(int per, const char* note) const
 {
     if (frames == 0)
         return;
-    std::printf("    false candidates per 1,000 flash-free frames: KIV %6.2f (%d)   ZUB %5.2f (%d)   in %lld frames\n",
-                1000.0 * kivMarks / frames, kivMarks, 1000.0 * zubMarks / frames, zubMarks, static_cast<long long>(frames));
+    const double f = static_cast<double>(per) / static_cast<double>(frames);
+    std::printf("    false candidates per %d,%03d flash-free frames, marked: KIV %6.2f (%d)   ZUB %5.2f (%d);   listed: KIV "
+                "%6.2f (%d)   ZUB %5.2f (%d);   in %lld frames%s\n",
+                per / 1000, per % 1000, f * kivMarks, kivMarks, f * zubMarks, zubMarks, f * kivListed, kivListed,
+                f * zubListed, zubListed, static_cast<long long>(frames), note);
 }
 }  // namespace zubdetect

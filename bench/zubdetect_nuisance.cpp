@@ -195,6 +195,34 @@ void PrintRow(const SNuisance& n, const SRow& row)
     }
     std::printf("\n");
 }
+
+// One nuisance over the seeds: each video run without flash, then with flashes. The
+// videos without nuisance (index 0) leave their noise in plainSigma for the others.
+SRow RunNuisance(CHarness& harness, size_t index, const SNuisance& n, std::vector<double>& plainSigma)
+{
+    SRow row;
+    for (size_t k = 0; k < plainSigma.size(); ++k)
+    {
+        const uint64_t seed = 101 + k;
+        SZubSynthOptions s = Synth(kWidth, kHeight, n.frames, seed);
+        s.radius = kRadius;
+        n.apply(s);
+        SVideo v;
+        v.name = "nuisance-" + std::to_string(index) + "-" + std::to_string(seed);
+        if (!PrepareSynthVideo(harness, v, s))
+            continue;
+        if (index == 0)
+            plainSigma[k] = v.sigmaZub;
+        const double sigma = n.bOwnNoise || plainSigma[k] == 0.0 ? v.sigmaZub : plainSigma[k];
+        row.falses.Add(v.clean);
+        row.sigmaSum += sigma;
+        ++row.videos;
+        std::mt19937 random(static_cast<uint32_t>(1000 * index + seed));
+        RunFlashes(harness, v, n, s, sigma, random, row);
+        DropVideo(v);
+    }
+    return row;
+}
 }  // namespace
 
 void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary)
@@ -211,40 +239,15 @@ void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary)
                 kWidth, kHeight, kRadius, seeds, seeds > 1 ? "s" : "", kDuration, kPeaks[0], kPeaks[1]);
     PrintHeader();
     const Clock::time_point t0 = Clock::now();
-    std::vector<double> plainSigma(static_cast<size_t>(seeds), 0.0);  // of the videos without nuisance
+    std::vector<double> plainSigma(static_cast<size_t>(seeds), 0.0);
     const std::vector<SNuisance> nuisances = Nuisances();
     for (size_t i = 0; i < nuisances.size(); ++i)
     {
-        const SNuisance& n = nuisances[i];
-        SRow row;
-        for (int seed = 1; seed <= seeds; ++seed)
-        {
-            SZubSynthOptions s = Synth(kWidth, kHeight, n.frames, 100 + static_cast<uint64_t>(seed));
-            s.radius = kRadius;
-            n.apply(s);
-            SVideo v;
-            v.name = "nuisance-" + std::to_string(i) + "-" + std::to_string(seed);
-            if (!PrepareSynthVideo(harness, v, s))
-                continue;
-            double& plain = plainSigma[static_cast<size_t>(seed - 1)];
-            if (i == 0)
-                plain = v.sigmaZub;
-            const double sigma = n.bOwnNoise || plain == 0.0 ? v.sigmaZub : plain;
-            row.falses.Add(v.clean);
-            row.sigmaSum += sigma;
-            ++row.videos;
-            std::mt19937 random(static_cast<uint32_t>(1000 * i + static_cast<size_t>(seed)));
-            RunFlashes(harness, v, n, s, sigma, random, row);
-            DropVideo(v);
-        }
-        PrintRow(n, row);
+        const SRow row = RunNuisance(harness, i, nuisances[i], plainSigma);
+        PrintRow(nuisances[i], row);
         summary.nuisanceFalses.Add(row.falses);
     }
-    const SFalse& all = summary.nuisanceFalses;
-    if (all.frames > 0)
-        std::printf("    ZUB false candidates per 10,000 flash-free frames: %.2f marked, %.2f listed, in %lld frames "
-                    "(target <= 1)   (%.0f s)\n",
-                    1e4 * all.zubMarks / all.frames, 1e4 * all.zubListed / all.frames, static_cast<long long>(all.frames),
-                    Seconds(t0));
+    summary.nuisanceFalses.Print(10000, "   target ZUB <= 1");
+    std::printf("    (%.0f s)\n", Seconds(t0));
 }
 }  // namespace zubdetect

@@ -52,8 +52,10 @@ void RunPlacesPart(const SOptions& o, CHarness& harness, SSummary& summary)
             continue;
         int runs = 0;
         const CTable t = RunManyFlashes(harness, v, kPlaceAxes, kFirstStart, kSpacing, std::numbers::pi / 7, trials, runs);
-        std::printf("\n-- planet radius %d px: %d x %d, ROI %d x %d, sigma %.2f gray levels, %d runs (%.0f s)\n", size.radius,
-                    size.width, size.height, v.clean.roi.cx, v.clean.roi.cy, v.sigmaZub, runs, Seconds(t0));
+        std::printf("\n-- planet radius %d px: %d x %d, ROI %d x %d, the mean frame's limb %.0f px from the centre on the "
+                    "equator and %.0f px on the pole, sigma %.2f gray levels, %d runs (%.0f s)\n",
+                    size.radius, size.width, size.height, v.clean.roi.cx, v.clean.roi.cy, v.LimbAlong(0.0, true),
+                    v.LimbAlong(std::numbers::pi / 2, true), v.sigmaZub, runs, Seconds(t0));
         t.Print();
         t.PrintTargets(false);
         summary.places.Merge(t);
