@@ -4,6 +4,7 @@
 // flashes found when some are added.
 #include "zubdetect.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -130,6 +131,24 @@ struct SRow
     std::vector<SResult> flashes;
 };
 
+// A random place of the visible disc away from the flashes before it: flashes at one
+// place make it a place lit again and again, which ZUB rightly takes for an artefact.
+SZubPoint PlaceApart(const std::vector<SZubPoint>& places, const std::vector<SFlash>& before, std::mt19937& random)
+{
+    constexpr double kApart = 20.0;  // pixels
+    SZubPoint place{};
+    for (int tries = 0; tries < 100; ++tries)
+    {
+        place = places[random() % places.size()];
+        const bool bApart = std::none_of(before.begin(), before.end(), [&](const SFlash& f) {
+            return std::hypot(f.offset.x - place.x, f.offset.y - place.y) < kApart;
+        });
+        if (bApart)
+            break;
+    }
+    return place;
+}
+
 // Flashes at random places of the visible disc, peaks in turn, scored on one run.
 void RunFlashes(CHarness& harness, const SVideo& v, const SNuisance& n, const SZubSynthOptions& s, double sigma,
                 std::mt19937& random, SRow& row)
@@ -140,7 +159,7 @@ void RunFlashes(CHarness& harness, const SVideo& v, const SNuisance& n, const SZ
     std::vector<SFlash> flashes;
     const std::vector<int> starts = FlashStarts(n);
     for (size_t k = 0; k < starts.size(); ++k)
-        flashes.push_back({starts[k], kDuration, kPeaks[k % kNumPeaks] * sigma, places[random() % places.size()]});
+        flashes.push_back({starts[k], kDuration, kPeaks[k % kNumPeaks] * sigma, PlaceApart(places, flashes, random)});
     const SRun run = RunWithFlashes(harness, v, flashes);
     for (size_t k = 0; k < flashes.size(); ++k)
         row.flashes.push_back({flashes[k], static_cast<int>(k % kNumPeaks), Find(v, flashes[k], run)});
