@@ -390,7 +390,7 @@ TEST_F(ZubCli, FullListSaysHowManyDetectionsDidNotFit)
     const SCliResult r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=3", "busy.ser"});
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 16u) << r.out;
-    EXPECT_EQ(lines[0], "busy.ser: 20 detections, the first 15 listed");
+    EXPECT_EQ(lines[0], "busy.ser: 20 detections, the 15 strongest listed");
 }
 
 // Several videos at once: each one's output whole and in the order given, whichever ends

@@ -102,6 +102,10 @@ public:
     int64_t RecordCount() const { return static_cast<int64_t>(m_pFrameData.size()); }
     // Detection over the processed records; the number of candidates.
     int GetResults();
+    // Fills the candidate list from records 1 to count: every detection, or the strongest
+    // that fit when there are more, in frame order.
+    void ListDetections(int count);
+    std::vector<bool> StrongestDetections(int count) const;  // two flags a record: KIV, ZUB
     int CandidateCount() const { return m_pCandidates ? m_pCandidates->m_iCount : 0; }
     // Clears later detections of a spot already detected in one of the `RejectDuplicities`
     // records before; the number of detections left.

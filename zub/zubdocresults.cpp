@@ -30,18 +30,69 @@ int CZubDoc::GetResults()
     }
     m_spotDetector.Detect(m_pFrameData.data(), count);
     ClearDuplicates(m_pFrameData.data(), count);
-    for (int i = 0; i < count; ++i)
-    {
-        const CZubCandidate& record = m_pFrameData[static_cast<size_t>(i)];
-        if (record.m_iKivState != ZUB_STATE_CANDIDATE && record.m_iZubState != ZUB_STATE_CANDIDATE)
-            continue;
-        if (!m_pCandidates->Add(record))
-            Log().Log("TOO MANY CANDIDATES");
-    }
+    ListDetections(count);
     // A gray video gives gray patches, the simulated spot included.
     if (!m_pCandidates->Allocate(count, m_bSer && m_pSer && !m_pSer->HasColor()))
         Log().Log("Could not keep the candidates' data: %s", m_pCandidates->StorageError().c_str());
     return m_pCandidates->m_iCount;
+}
+
+std::vector<bool> CZubDoc::StrongestDetections(int count) const
+{
+    // One entry per detection (a record's KIV state, then its ZUB state), in frame order.
+    struct SDetection
+    {
+        size_t index;
+        float score;
+    };
+    std::vector<SDetection> detections;
+    for (int i = 0; i < count; ++i)
+    {
+        const CZubCandidate& record = m_pFrameData[static_cast<size_t>(i)];
+        for (const int algorithm : {1, 2})
+        {
+            const int32_t state = algorithm == 1 ? record.m_iKivState : record.m_iZubState;
+            if (state == ZUB_STATE_CANDIDATE)
+                detections.push_back({2 * static_cast<size_t>(i) + (algorithm - 1),
+                                      m_spotDetector.DetectionScore(record, algorithm)});
+        }
+    }
+    std::vector<bool> kept(2 * static_cast<size_t>(count), false);
+    // Equal scores (no noise model) keep the earlier ones, as a list filled in frame order would.
+    std::stable_sort(detections.begin(), detections.end(),
+                     [](const SDetection& a, const SDetection& b) { return a.score > b.score; });
+    const size_t room = CZubCandidateList::kMaxCandidates;
+    for (size_t k = 0; k < std::min(room, detections.size()); ++k)
+        kept[detections[k].index] = true;
+    return kept;
+}
+
+void CZubDoc::ListDetections(int count)
+{
+    // When the detections do not fit, the strongest are listed: a noisy minute early in a
+    // video must not hide a flash after it.
+    const std::vector<bool> kept = StrongestDetections(count);
+    int nLeftOut = 0;
+    for (int i = 0; i < count; ++i)
+    {
+        CZubCandidate record = m_pFrameData[static_cast<size_t>(i)];
+        const bool bKiv = record.m_iKivState == ZUB_STATE_CANDIDATE;
+        const bool bZub = record.m_iZubState == ZUB_STATE_CANDIDATE;
+        if (!bKiv && !bZub)
+            continue;
+        const size_t at = 2 * static_cast<size_t>(i);
+        if (bKiv && !kept[at])
+            record.m_iKivState = ZUB_STATE_NONE;
+        if (bZub && !kept[at + 1])
+            record.m_iZubState = ZUB_STATE_NONE;
+        nLeftOut += (bKiv && !kept[at]) + (bZub && !kept[at + 1]);
+        // The record itself keeps its states; the list refuses what it has no room for.
+        const bool bListed = record.m_iKivState == ZUB_STATE_CANDIDATE || record.m_iZubState == ZUB_STATE_CANDIDATE;
+        if (!bListed || !m_pCandidates->Add(record))
+            Log().Log("TOO MANY CANDIDATES");
+    }
+    if (nLeftOut > 0)
+        Log().Log("Not listed: %i weaker detections.", nLeftOut);
 }
 
 int CZubDoc::ClearDuplicates(CZubCandidate* records, int count)

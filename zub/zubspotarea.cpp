@@ -59,22 +59,29 @@ void CZubSensorDefects::LearnAndRepair(CZubSpotCrop& crop, SZubPoint origin)
 {
     if (m_hits.empty())
         return;
-    if (m_iThreshold == 0)
-        SetThreshold(crop);
-    Learn(crop, origin);
+    // The crop's pixels that are pixels of the sensor, two from the crop's edges (the shape
+    // test reads that far).
+    const SInside inside{std::max(2, -origin.x), std::min(crop.Width() - 2, m_frame.cx - origin.x),
+                         std::max(2, -origin.y), std::min(crop.Height() - 2, m_frame.cy - origin.y)};
+    if (inside.x1 > inside.x0 && inside.y1 > inside.y0)
+    {
+        if (m_iThreshold == 0)
+            SetThreshold(crop, inside);
+        Learn(crop, inside, origin);
+    }
     Repair(crop, origin);
 }
 
-void CZubSensorDefects::SetThreshold(const CZubSpotCrop& crop)
+void CZubSensorDefects::SetThreshold(const CZubSpotCrop& crop, const SInside& inside)
 {
     // The pixel noise from the differences of horizontal neighbours: their median absolute
     // value is 0.95 sigma for Gaussian noise.
     uint32_t histogram[256] = {};
     uint32_t count = 0;
-    for (int y = 0; y < crop.Height(); ++y)
+    for (int y = inside.y0; y < inside.y1; ++y)
     {
         const uint8_t* row = crop.Origin() + y * crop.Stride();
-        for (int x = 1; x < crop.Width(); ++x, ++count)
+        for (int x = inside.x0 + 1; x < inside.x1; ++x, ++count)
             ++histogram[std::abs(row[x] - row[x - 1])];
     }
     uint32_t seen = 0;
@@ -84,17 +91,13 @@ void CZubSensorDefects::SetThreshold(const CZubSpotCrop& crop)
     m_iThreshold = std::max(kMinThreshold, kLoneSigmas * std::max(1, median));
 }
 
-void CZubSensorDefects::Learn(const CZubSpotCrop& crop, SZubPoint origin)
+void CZubSensorDefects::Learn(const CZubSpotCrop& crop, const SInside& inside, SZubPoint origin)
 {
     const std::ptrdiff_t stride = crop.Stride();
-    // Only pixels of the sensor, two from the crop's edges (the shape test reads that far).
-    const int x0 = std::max(2, -origin.x), x1 = std::min(crop.Width() - 2, m_frame.cx - origin.x);
-    const int y0 = std::max(2, -origin.y), y1 = std::min(crop.Height() - 2, m_frame.cy - origin.y);
-    if (x1 <= x0)
-        return;
+    const int x0 = inside.x0, x1 = inside.x1;
     m_flags.resize(static_cast<size_t>(x1 - x0));
     const uint8_t threshold = static_cast<uint8_t>(std::min(m_iThreshold, 255));
-    for (int y = y0; y < y1; ++y)
+    for (int y = inside.y0; y < inside.y1; ++y)
     {
         const uint8_t* row = crop.Origin() + y * stride;
         uint8_t* __restrict flags = m_flags.data();

@@ -47,8 +47,12 @@ public:
     size_t Count() const { return m_defects.size(); }
 
 private:
-    void SetThreshold(const CZubSpotCrop& crop);
-    void Learn(const CZubSpotCrop& crop, SZubPoint origin);
+    struct SInside
+    {
+        int x0, x1, y0, y1;
+    };
+    void SetThreshold(const CZubSpotCrop& crop, const SInside& inside);
+    void Learn(const CZubSpotCrop& crop, const SInside& inside, SZubPoint origin);
     void Repair(CZubSpotCrop& crop, SZubPoint origin) const;
 
     SZubSize m_frame;

@@ -37,7 +37,7 @@ CZubSpotDetector::~CZubSpotDetector() = default;
 void CZubSpotDetector::FilterCrop(SZubPoint offset)
 {
     m_filter.Filter(m_crop.Origin() + offset.y * m_crop.Stride() + offset.x, m_crop.Stride(), Grid(),
-                    m_response.data());
+                    m_reference.Frame());
 }
 
 // ---- Mean phase ------------------------------------------------------------------------------
@@ -47,6 +47,7 @@ void CZubSpotDetector::StartRun(const CZubFrame& roi, SZubSize frame)
     m_bReady = false;
     m_bStarted = true;
     m_nMeanFrames = 0;
+    m_nUnlike = 0;
     m_spots.clear();
     m_detection.clear();
     m_kivScore.clear();
@@ -58,7 +59,6 @@ void CZubSpotDetector::StartRun(const CZubFrame& roi, SZubSize frame)
     m_defects.Start(frame);
     m_area.Build(m_sum, 1, m_iRoiWidth, m_iRoiHeight);
     m_reference.Start(GridFor(m_iRoiWidth, m_iRoiHeight));
-    m_response.resize(Grid().Points());
 }
 
 bool CZubSpotDetector::TakeCrop(const CZubFrame& roi, SZubPoint origin)
@@ -84,7 +84,7 @@ void CZubSpotDetector::AddMeanFrame(int n, const CZubFrame& roi, SZubPoint origi
         if (m_reference.Stored() < CZubSpotReference::kMaxStored)
         {
             FilterCrop({0, 0});
-            m_reference.AddMeanCrop(m_response.data());
+            m_reference.AddMeanCrop();
         }
     }
     catch (const std::bad_alloc&)
@@ -117,7 +117,6 @@ void CZubSpotDetector::Prepare()
             return;
         m_reference.Prepare(weights);
         const size_t points = Grid().Points();
-        m_residual.assign(points, 0.0f);
         m_score.assign(points, 0.0f);
         m_detection.assign(points, 0.0f);
     }
@@ -149,23 +148,31 @@ void CZubSpotDetector::ProcessFrame(const CZubCandidate& record, const CZubFrame
     }
     const int n = record.m_iFrame;
     FilterCrop({0, 0});
-    m_reference.Fit(m_response.data());
+    m_reference.Fit();
     const SZubPoint offset = m_reference.Offset();
+    if (!CZubSpotReference::CanLineUp(offset))
+    {
+        ++m_nUnlike;  // nothing of it is compared, and it does not join the reference
+        return;
+    }
     if (offset != SZubPoint{})
     {
         FilterCrop(offset);
-        m_reference.Fit(m_response.data());
+        m_reference.Fit();
+        if (!CZubSpotReference::CanLineUp(m_reference.Offset()))
+        {
+            ++m_nUnlike;
+            return;
+        }
     }
-    m_reference.Score(m_response.data(), m_residual.data(), m_score.data());
+    if (!m_reference.Score(m_score.data(), m_detection.data()))
     {
-        float* __restrict image = m_detection.data();
-        const float* __restrict score = m_score.data();
-        for (size_t i = 0; i < m_detection.size(); ++i)
-            image[i] = std::max(image[i], score[i]);
+        ++m_nUnlike;
+        return;
     }
     KeepBestSpots(n, offset);
     NoteKivScore(record, offset);
-    m_reference.Follow(m_response.data());
+    m_reference.Follow();
     const SZubParams& p = ZubApp().m_params;
     if (p.LogProcess && p.LogDetails)
         LogFrameSpot(n);

@@ -71,6 +71,8 @@ public:
     const std::vector<SZubSpot>& Spots() const { return m_spots; }
     // Pixels of the sensor found defective in this run.
     size_t DefectCount() const { return m_defects.Count(); }
+    // Frames of the impact pass that could not be compared with the reference.
+    int UnlikeFrames() const { return m_nUnlike; }
 
 private:
     struct STrack;
@@ -79,7 +81,8 @@ private:
     // The crop with its defects repaired; false when it does not belong to this run.
     bool TakeCrop(const CZubFrame& roi, SZubPoint origin);
     SZubGrid Grid() const { return m_reference.Grid(); }
-    // The crop filtered as if it were read `offset` pixels further on, into m_response.
+    // The crop filtered as if it were read `offset` pixels further on, into the reference's
+    // frame.
     void FilterCrop(SZubPoint offset);
 
     // Spots of a frame (zubspotscore.cpp), the crop read `offset` pixels further on.
@@ -112,12 +115,11 @@ private:
 
     // Mean phase.
     int m_nMeanFrames = 0;
+    int m_nUnlike = 0;
     std::vector<uint32_t> m_sum;  // ROI sized, for the disc
 
     // Impact phase, one value per grid point.
-    std::vector<float> m_response;   // the frame's filtered crop
-    std::vector<float> m_residual;   // less the reference and the model
-    std::vector<float> m_score;      // over its noise
+    std::vector<float> m_score;      // the frame's residual over its noise
     std::vector<float> m_detection;  // largest score so far
     std::vector<SZubSpot> m_spots;
     std::vector<float> m_kivScore;   // per frame, at KIV's brightest pixel

@@ -18,6 +18,21 @@ float Vertex(float before, float at, float after)
     const float curve = before - 2.0f * at + after;
     return curve < 0.0f ? std::clamp(0.5f * (before - after) / curve, -0.5f, 0.5f) : 0.0f;
 }
+// Whether a row holds a value of at least `level`: partial maxima side by side, no branch,
+// so that it vectorises.
+bool AnyAtLeast(const float* __restrict row, int n, float level)
+{
+    constexpr int kLanes = 8;
+    float top[kLanes];
+    std::fill_n(top, kLanes, level - 1.0f);
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int l = 0; l < kLanes; ++l)
+            top[l] = row[i + l] > top[l] ? row[i + l] : top[l];
+    for (; i < n; ++i)
+        top[0] = row[i] > top[0] ? row[i] : top[0];
+    return *std::max_element(top, top + kLanes) >= level;
+}
 }  // namespace
 
 void CZubSpotDetector::KeepBestSpots(int n, SZubPoint offset)
@@ -32,6 +47,8 @@ void CZubSpotDetector::KeepBestSpots(int n, SZubPoint offset)
         const float* above = m_score.data() + grid.Index(0, j - 1);
         const float* row = above + w;
         const float* below = row + w;
+        if (!AnyAtLeast(row, w, keep))
+            continue;  // most rows
         for (int i = 1; i < w - 1; ++i)
         {
             const float s = row[i];
@@ -53,9 +70,9 @@ void CZubSpotDetector::KeepBestSpots(int n, SZubPoint offset)
                             2.0f * (static_cast<float>(i) + Vertex(row[i - 1], s, row[i + 1]));
             const float y = static_cast<float>(grid.y0 + offset.y) + 0.5f +
                             2.0f * (static_cast<float>(j) + Vertex(above[i], s, below[i]));
-            const float d = m_residual[grid.Index(i, j)];
+            const float residual = s * m_reference.Sigma(grid.Index(i, j));
             best[at] = {n, static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y)), s,
-                        d / m_fUnitResponse};
+                        residual / m_fUnitResponse};
             count = std::min(count + 1, kMaxSpotsPerFrame);
         }
     }

@@ -183,8 +183,10 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
     Log().LogView("Processing frames by ZUB algorithm...");
     if (!m_bReady)
         Log().Log("ZUB: no mean frame to compare with.");
-    else if (DefectCount() > 0)
+    if (DefectCount() > 0)
         Log().Log("ZUB: %i pixels of the sensor are defective and left out.", static_cast<int>(DefectCount()));
+    if (m_nUnlike > 0)
+        Log().Log("ZUB: %i frames are unlike the mean and not searched.", m_nUnlike);
 
     std::vector<STrack> tracks;
     if (m_bReady)

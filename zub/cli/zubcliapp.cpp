@@ -544,7 +544,7 @@ SZubPoint PicturePosition(const CZubDoc& doc, const CZubImpact& impact)
     return {impact.m_ptRel.x, doc.m_bSer ? impact.m_ptRel.y : 1 - impact.m_ptRel.y};
 }
 
-// Detections left after the duplicate rejection; the list keeps the first 15 of them.
+// Detections left after the duplicate rejection; the list keeps the strongest 15 of them.
 int DetectionCount(const CZubDoc& doc)
 {
     int count = 0;
@@ -569,7 +569,7 @@ void PrintSummary(const std::string& video, const CZubDoc& doc)
     if (count == 0)
         std::printf("%s: no candidate\n", video.c_str());
     else if (detections > count)
-        std::printf("%s: %d detections, the first %d listed\n", video.c_str(), detections, count);
+        std::printf("%s: %d detections, the %d strongest listed\n", video.c_str(), detections, count);
     else
         std::printf("%s: %d candidate%s\n", video.c_str(), count, count == 1 ? "" : "s");
     for (int i = 0; i < count; ++i)
