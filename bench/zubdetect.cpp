@@ -211,7 +211,8 @@ bool ParseArguments(int argc, char** argv, SOptions& o)
         else
         {
             std::fprintf(stderr, "usage: zubdetect [--quick] [--data DIR] [--only NAME] [--set Section.Key=Value]... "
-                                 "[--trace]\n");
+                                 "[--trace]\n  NAME: a part of real, synth-mono8, synth-mono16, synth-rgb, long-mono8, "
+                                 "long-mono16, long-rgb, places, nuisance\n");
             return false;
         }
     }

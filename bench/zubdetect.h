@@ -161,7 +161,6 @@ class CTable
 {
 public:
     explicit CTable(const SAxes& axes);
-    const SAxes& Axes() const { return *m_axes; }
     bool Empty() const;
     void Add(int place, int peak, int duration, bool bKiv, bool bBoth);
     void Merge(const CTable& o);
@@ -183,8 +182,9 @@ private:
 };
 
 // Many flashes in one video, `spacing` frames apart from firstStart, every cell `trials`
-// times at turning angles, the place changing from one flash to the next; scored on the detectors' marks, since one video holds more
-// flashes than the list's entries. `runs`: the runs it took.
+// times at turning angles, the place changing from one flash to the next; scored on the
+// detectors' marks, since one video may hold more flashes than the list's entries.
+// `runs`: the runs it took.
 CTable RunManyFlashes(CHarness& harness, const SVideo& v, const SAxes& axes, int firstStart, int spacing, double angle,
                       int trials, int& runs);
 
@@ -203,14 +203,15 @@ struct SFalse
 // What the parts hand to the closing summary.
 struct SSummary
 {
-    explicit SSummary(const SAxes& oldAxes, const SAxes& placeAxes) : flashes(oldAxes), places(placeAxes) {}
+    SSummary(const SAxes& flashAxes, const SAxes& placeAxes) : flashes(flashAxes), places(placeAxes) {}
     CTable flashes;  // the real recording, the short and the long videos
     SFalse falses;
     CTable places;
     SFalse nuisanceFalses;
 };
 
-void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary);
+// The parts of their own sources.
 const SAxes& PlaceAxes();
 void RunPlacesPart(const SOptions& o, CHarness& harness, SSummary& summary);
+void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary);
 }  // namespace zubdetect
