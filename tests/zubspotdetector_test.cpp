@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -47,6 +48,11 @@ protected:
     void SetUp() override { ZubApp().m_params.ProcessAuto = true; }
     CZubDoc& Doc() { return m_run.m_doc; }
     const CZubImpact& Candidate(int i) { return Doc().m_pCandidates->m_aImpacts[static_cast<size_t>(i)]; }
+    bool HasLineWith(const std::string& text) const
+    {
+        return std::any_of(m_run.m_lines.begin(), m_run.m_lines.end(),
+                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    }
     int CountStates(int32_t CZubCandidate::*state, int value)
     {
         int n = 0;
@@ -126,4 +132,55 @@ TEST_F(ZubSpotDetectorRun, FlashFoundByBothDetectorsIsListedOnceAsKiv)
     EXPECT_EQ(Candidate(0).m_iAlgorithm, 1);
     EXPECT_EQ(CountStates(&CZubCandidate::m_iZubState, ZUB_STATE_CANDIDATE), 0);
     EXPECT_EQ(CountStates(&CZubCandidate::m_iZubState, ZUB_STATE_CLEARED), 1);
+}
+
+TEST_F(ZubSpotDetectorRun, FlashAtTheLimbOfASmallDiscAmongHotPixelsIsTheOnlyCandidate)
+{
+    // A disc 50 px across drifting under 60 hot pixels fixed on the sensor; the flash sits at
+    // 0.85 of the radius, where the shrunk mask of the mean frame searches nothing.
+    SZubSynthOptions o = Video();
+    o.iWidth = 160;
+    o.iHeight = 120;
+    o.iFrames = 300;
+    o.radius = 25;
+    o.driftX = 0.05;
+    o.driftY = 0.03;
+    o.iHotPixels = 60;
+    o.flash = {200, 6, 21, -3, 14, 1.5};
+    ASSERT_TRUE(m_run.Open(CZubTestRun::Synth("small.ser", o)));
+
+    EXPECT_TRUE(HasLineWith(" pixels of the sensor are defective and left out."));
+    ASSERT_EQ(Doc().CandidateCount(), 1);
+    EXPECT_EQ(Candidate(0).m_iAlgorithm, 2);
+    EXPECT_GE(Candidate(0).m_iFrame, 200);
+    EXPECT_LE(Candidate(0).m_iFrame, 205);
+    EXPECT_NEAR(Candidate(0).m_ptRel.x, 21, 3);
+    EXPECT_NEAR(Candidate(0).m_ptRel.y, -3, 3);
+}
+
+TEST_F(ZubSpotDetectorRun, FullListKeepsTheStrongestSoALateFlashIsListed)
+{
+    // KIV at a hair trigger makes about twenty detections from the start; a flash late in the
+    // video is stronger than all of them.
+    SZubSynthOptions o = Video();
+    o.iFrames = 400;
+    o.iDepth = 12;
+    o.seed = 3;
+    o.flash = {370, 6, 15, -10, 40, 2.0};
+    ZubApp().m_params.MinIncrBright = 3;
+    ASSERT_TRUE(m_run.Open(CZubTestRun::Synth("busy.ser", o)));
+
+    EXPECT_TRUE(m_run.HasLine("TOO MANY CANDIDATES"));
+    EXPECT_TRUE(HasLineWith("Not listed: "));
+    ASSERT_EQ(Doc().CandidateCount(), 15);
+    bool bFlash = false;
+    for (int i = 0; i < 15; ++i)
+    {
+        bFlash = bFlash || (Candidate(i).m_iFrame >= 370 && Candidate(i).m_iFrame <= 376);
+        if (i > 0)
+        {
+            EXPECT_LT(Candidate(i - 1).m_iFrame, Candidate(i).m_iFrame);  // still in frame order
+        }
+    }
+    EXPECT_TRUE(bFlash);
 }

@@ -92,13 +92,8 @@ private:
 
     // Tracks and the decision (zubspottracks.cpp).
     void BuildTracks(std::vector<STrack>& tracks) const;
-    // What the track's place shows in the frames around it.
-    struct SPlaceHistory
-    {
-        double litShare = 0.0;  // share of the frames in which it holds a spot
-        int nRecurrences = 0;   // strong spots there away from the track's own frames
-    };
-    SPlaceHistory PlaceHistory(const STrack& track, int nRecords) const;
+    // Share of the frames around the track in which its place holds a spot.
+    double LitShare(const STrack& track, int nRecords) const;
     bool Mark(const STrack& track, CZubCandidate* records, int nRecords);
 
     bool m_bReady = false;

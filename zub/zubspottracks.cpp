@@ -15,11 +15,6 @@ namespace
 // A place lit in more than this share of the frames around a detection is a fixed feature.
 constexpr int kLitWindow = 250;
 constexpr double kLitShare = 0.5;
-// A place that gives strong spots again and again, away from the track's own frames, is an
-// artefact (a limb that the seeing moves by whole pixels): a flash does not recur there.
-constexpr float kRecurScore = 5.0f;
-constexpr int kRecurMargin = 10;  // frames around a track that are its own
-constexpr int kMaxRecurrences = 2;
 
 CZubLog& Log()
 {
@@ -111,13 +106,12 @@ void CZubSpotDetector::BuildTracks(std::vector<STrack>& tracks) const
     tracks.insert(tracks.end(), open.begin(), open.end());
 }
 
-CZubSpotDetector::SPlaceHistory CZubSpotDetector::PlaceHistory(const STrack& track, int nRecords) const
+double CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
 {
-    SPlaceHistory history;
     const int first = std::max(1, track.peak.iFrame - kLitWindow);
     const int last = std::min(nRecords, track.peak.iFrame + kLitWindow);
     if (last < first)
-        return history;
+        return 0.0;
     const SZubPoint place = track.Place();
     auto it = std::lower_bound(m_spots.begin(), m_spots.end(), first,
                                [](const SZubSpot& s, int frame) { return s.iFrame < frame; });
@@ -130,11 +124,8 @@ CZubSpotDetector::SPlaceHistory CZubSpotDetector::PlaceHistory(const STrack& tra
             continue;
         litFrame = it->iFrame;
         ++lit;
-        const bool bOwn = it->iFrame >= track.iFirst - kRecurMargin && it->iFrame <= track.iLast + kRecurMargin;
-        history.nRecurrences += !bOwn && it->fScore >= kRecurScore;
     }
-    history.litShare = static_cast<double>(lit) / (last - first + 1);
-    return history;
+    return static_cast<double>(lit) / (last - first + 1);
 }
 
 bool CZubSpotDetector::Mark(const STrack& track, CZubCandidate* records, int nRecords)
@@ -204,13 +195,13 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
         if (track.nFrames < p.ZubMinFrames || track.peak.fScore < static_cast<float>(p.ZubThreshold) ||
             track.Combined() < combined || track.peak.iFrame < 1 || track.peak.iFrame > nRecords)
             continue;
-        const SPlaceHistory history = PlaceHistory(track, nRecords);
+        const double lit = LitShare(track, nRecords);
         if (bDetail)
             Log().LogDetail("ZUB spot frames: %i-%i at: (%3i-%3i) %5.1f sigma (%5.1f together) lit in %3.0f %% of "
-                            "frames, %i strong spots there in other frames",
+                            "frames",
                             track.iFirst, track.iLast, track.peak.x, track.peak.y, track.peak.fScore,
-                            track.Combined(), 100.0 * history.litShare, history.nRecurrences);
-        if (history.litShare > kLitShare || history.nRecurrences >= kMaxRecurrences)
+                            track.Combined(), 100.0 * lit);
+        if (lit > kLitShare)
             continue;
         nFound += Mark(track, records, nRecords);
     }
