@@ -63,13 +63,15 @@ void CZubSensorDefects::LearnAndRepair(CZubSpotCrop& crop, SZubPoint origin)
     // test reads that far).
     const SInside inside{std::max(2, -origin.x), std::min(crop.Width() - 2, m_frame.cx - origin.x),
                          std::max(2, -origin.y), std::min(crop.Height() - 2, m_frame.cy - origin.y)};
+    m_lone.clear();
     if (inside.x1 > inside.x0 && inside.y1 > inside.y0)
     {
         if (m_iThreshold == 0)
             SetThreshold(crop, inside);
         Learn(crop, inside, origin);
     }
-    Repair(crop, origin);
+    Repair(crop, origin, m_defects);
+    Repair(crop, origin, m_lone);
 }
 
 void CZubSensorDefects::SetThreshold(const CZubSpotCrop& crop, const SInside& inside)
@@ -123,6 +125,7 @@ void CZubSensorDefects::Learn(const CZubSpotCrop& crop, const SInside& inside, S
             const int ring = (p[-2] + p[2] + p[-2 * stride] + p[2 * stride]) / 4;
             if (p[0] <= ring || 2 * (p[0] - SecondNeighbour(p, stride)) < p[0] - ring)
                 continue;
+            m_lone.push_back({origin.x + x, origin.y + y});
             uint8_t& hits = m_hits[static_cast<size_t>(origin.y + y) * m_frame.cx + (origin.x + x)];
             if (hits < 255 && ++hits == kHitsForDefect)
                 m_defects.push_back({origin.x + x, origin.y + y});
@@ -130,10 +133,10 @@ void CZubSensorDefects::Learn(const CZubSpotCrop& crop, const SInside& inside, S
     }
 }
 
-void CZubSensorDefects::Repair(CZubSpotCrop& crop, SZubPoint origin) const
+void CZubSensorDefects::Repair(CZubSpotCrop& crop, SZubPoint origin, const std::vector<SZubPoint>& pixels)
 {
     const std::ptrdiff_t stride = crop.Stride();
-    for (const SZubPoint& d : m_defects)
+    for (const SZubPoint& d : pixels)
     {
         const int x = d.x - origin.x;
         const int y = d.y - origin.y;

@@ -33,8 +33,9 @@ private:
 };
 
 // Pixels that stand out alone, by a hot pixel's shape, in a few frames at one place on the
-// sensor are defects: the planet moves under them, so no feature of it stays there. A flash
-// (a seeing-sized spot) never has that shape, and a cosmic ray hits a place once.
+// sensor are defects: the planet moves under them, so no feature of it stays there; they are
+// repaired in every frame from then on. A flash (a seeing-sized spot) never has that shape;
+// a cosmic ray has it, in one frame: lone pixels are repaired in the frame they are seen.
 class CZubSensorDefects
 {
 public:
@@ -42,7 +43,7 @@ public:
 
     void Start(SZubSize frame);
     // Counts the crop's lone pixels at their places on the sensor (the crop's pixel (0, 0) is
-    // sensor pixel `origin`), then repairs every known defect in the crop.
+    // sensor pixel `origin`), then repairs them and every known defect in the crop.
     void LearnAndRepair(CZubSpotCrop& crop, SZubPoint origin);
     size_t Count() const { return m_defects.size(); }
 
@@ -53,12 +54,13 @@ private:
     };
     void SetThreshold(const CZubSpotCrop& crop, const SInside& inside);
     void Learn(const CZubSpotCrop& crop, const SInside& inside, SZubPoint origin);
-    void Repair(CZubSpotCrop& crop, SZubPoint origin) const;
+    static void Repair(CZubSpotCrop& crop, SZubPoint origin, const std::vector<SZubPoint>& pixels);
 
     SZubSize m_frame;
     int m_iThreshold = 0;            // gray levels above the neighbours; 0 until measured
     std::vector<uint8_t> m_hits;     // frame sized
     std::vector<SZubPoint> m_defects;  // sensor coordinates
+    std::vector<SZubPoint> m_lone;     // this frame's lone pixels
     std::vector<uint8_t> m_flags;    // one crop row
 };
 

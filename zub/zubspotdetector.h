@@ -31,6 +31,8 @@ struct SZubSpot
     int32_t y = 0;
     float fScore = 0.0f;     // filtered difference over its noise, in sigma
     float fIncrease = 0.0f;  // brightness increase of a seeing-sized spot, gray levels
+    float fLowest = 0.0f;    // the lowest score beside it: a darker place next to a brighter one
+                             // is something that moved (a moon, a shadow, the limb)
 };
 
 class CZubSpotDetector
@@ -38,6 +40,7 @@ class CZubSpotDetector
 public:
     static constexpr int kMaxSpotsPerFrame = 8;
     static constexpr int kTrackRadius = 3;  // pixels a spot may move between frames
+    static constexpr int kDipoleReach = 4;  // grid points (2 px each) searched beside a spot
 
     CZubSpotDetector();
     ~CZubSpotDetector();
@@ -88,12 +91,19 @@ private:
     // Spots of a frame (zubspotscore.cpp), the crop read `offset` pixels further on.
     void KeepBestSpots(int n, SZubPoint offset);
     void NoteKivScore(const CZubCandidate& record, SZubPoint offset);
+    float LowestAround(int i, int j) const;
     void LogFrameSpot(int n) const;
 
     // Tracks and the decision (zubspottracks.cpp).
     void BuildTracks(std::vector<STrack>& tracks) const;
-    // Share of the frames around the track in which its place holds a spot.
-    double LitShare(const STrack& track, int nRecords) const;
+    // Shares of the frames around the track in which its place holds a spot: all of them,
+    // and those besides the track's own frames.
+    struct SLit
+    {
+        double all = 0.0;
+        double elsewhere = 0.0;
+    };
+    SLit LitShare(const STrack& track, int nRecords) const;
     bool Mark(const STrack& track, CZubCandidate* records, int nRecords);
 
     bool m_bReady = false;

@@ -72,11 +72,24 @@ void CZubSpotDetector::KeepBestSpots(int n, SZubPoint offset)
                             2.0f * (static_cast<float>(j) + Vertex(above[i], s, below[i]));
             const float residual = s * m_reference.Sigma(grid.Index(i, j));
             best[at] = {n, static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y)), s,
-                        residual / m_fUnitResponse};
+                        residual / m_fUnitResponse, LowestAround(i, j)};
             count = std::min(count + 1, kMaxSpotsPerFrame);
         }
     }
     m_spots.insert(m_spots.end(), best, best + count);
+}
+
+float CZubSpotDetector::LowestAround(int i, int j) const
+{
+    const SZubGrid grid = Grid();
+    float lowest = 0.0f;
+    for (int b = std::max(0, j - kDipoleReach); b <= std::min(grid.h - 1, j + kDipoleReach); ++b)
+    {
+        const float* row = m_score.data() + grid.Index(0, b);
+        for (int a = std::max(0, i - kDipoleReach); a <= std::min(grid.w - 1, i + kDipoleReach); ++a)
+            lowest = std::min(lowest, row[a]);
+    }
+    return lowest;
 }
 
 void CZubSpotDetector::NoteKivScore(const CZubCandidate& record, SZubPoint offset)

@@ -12,9 +12,18 @@
 
 namespace
 {
-// A place lit in more than this share of the frames around a detection is a fixed feature.
+// A place lit in more than this share of the frames around a detection is a fixed feature;
+// lit in more than kLitElsewhere of them besides the track's own frames, it lies in the path
+// of something moving (a moon, a shadow) or is a noisy place. A flash lights its place once.
 constexpr int kLitWindow = 250;
 constexpr double kLitShare = 0.5;
+constexpr double kLitElsewhere = 0.05;
+// A track's spots besides its peak must reach this share of the threshold together.
+constexpr double kRestShare = 0.75;
+// A peak with a hollow beside it at least this deep (as a share of the peak, and in sigma) is
+// something that moved since the reference, not light that was added.
+constexpr float kDipoleShare = 0.5f;
+constexpr float kDipoleScore = 5.0f;
 
 CZubLog& Log()
 {
@@ -29,12 +38,18 @@ struct CZubSpotDetector::STrack
     int nFrames = 0;
     int x = 0;  // where its last spot was
     int y = 0;
+    int x0 = 0;  // where its first spot was
+    int y0 = 0;
     double sumX = 0.0, sumY = 0.0, sumW = 0.0;
     double sumSquares = 0.0;  // of the spots' scores
     SZubSpot peak;
 
-    // The evidence of all its spots together, in sigma.
-    double Combined() const { return std::sqrt(sumSquares); }
+    // The evidence of its spots besides the peak, together, in sigma: a cosmic ray or a
+    // glitch is one strong spot, perhaps met by noise in the next frame.
+    double Rest() const { return std::sqrt(std::max(0.0, sumSquares - static_cast<double>(peak.fScore) * peak.fScore)); }
+    // A flash stays at its place on the planet; a moon or a shadow moves on.
+    bool Moved() const { return std::abs(x - x0) > kTrackRadius || std::abs(y - y0) > kTrackRadius; }
+    bool Dipole() const { return peak.fLowest < -std::max(kDipoleScore, kDipoleShare * peak.fScore); }
 
     SZubPoint Place() const
     {
@@ -43,7 +58,11 @@ struct CZubSpotDetector::STrack
     void Add(const SZubSpot& s)
     {
         if (nFrames == 0)
+        {
             iFirst = s.iFrame;
+            x0 = s.x;
+            y0 = s.y;
+        }
         iLast = s.iFrame;
         ++nFrames;
         x = s.x;
@@ -106,16 +125,18 @@ void CZubSpotDetector::BuildTracks(std::vector<STrack>& tracks) const
     tracks.insert(tracks.end(), open.begin(), open.end());
 }
 
-double CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
+CZubSpotDetector::SLit CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
 {
+    SLit share;
     const int first = std::max(1, track.peak.iFrame - kLitWindow);
     const int last = std::min(nRecords, track.peak.iFrame + kLitWindow);
     if (last < first)
-        return 0.0;
+        return share;
     const SZubPoint place = track.Place();
     auto it = std::lower_bound(m_spots.begin(), m_spots.end(), first,
                                [](const SZubSpot& s, int frame) { return s.iFrame < frame; });
     int lit = 0;
+    int litElsewhere = 0;
     int litFrame = 0;
     for (; it != m_spots.end() && it->iFrame <= last; ++it)
     {
@@ -124,8 +145,11 @@ double CZubSpotDetector::LitShare(const STrack& track, int nRecords) const
             continue;
         litFrame = it->iFrame;
         ++lit;
+        litElsewhere += it->iFrame < track.iFirst || it->iFrame > track.iLast;
     }
-    return static_cast<double>(lit) / (last - first + 1);
+    share.all = static_cast<double>(lit) / (last - first + 1);
+    share.elsewhere = static_cast<double>(litElsewhere) / (last - first + 1);
+    return share;
 }
 
 bool CZubSpotDetector::Mark(const STrack& track, CZubCandidate* records, int nRecords)
@@ -190,18 +214,17 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
     int nFound = 0;
     for (const STrack& track : tracks)
     {
-        // Its spots together must stand out as much as the fewest spots at the threshold.
-        const double combined = p.ZubThreshold * std::sqrt(std::max(1, p.ZubMinFrames));
         if (track.nFrames < p.ZubMinFrames || track.peak.fScore < static_cast<float>(p.ZubThreshold) ||
-            track.Combined() < combined || track.peak.iFrame < 1 || track.peak.iFrame > nRecords)
+            track.Rest() < kRestShare * p.ZubThreshold || track.peak.iFrame < 1 || track.peak.iFrame > nRecords)
             continue;
-        const double lit = LitShare(track, nRecords);
+        const SLit lit = LitShare(track, nRecords);
         if (bDetail)
-            Log().LogDetail("ZUB spot frames: %i-%i at: (%3i-%3i) %5.1f sigma (%5.1f together) lit in %3.0f %% of "
-                            "frames",
+            Log().LogDetail("ZUB spot frames: %i-%i at: (%3i-%3i) %5.1f sigma (%5.1f besides) lit in %3.0f %% of "
+                            "frames (%3.0f %% besides its own), %5.1f beside it%s",
                             track.iFirst, track.iLast, track.peak.x, track.peak.y, track.peak.fScore,
-                            track.Combined(), 100.0 * lit);
-        if (lit > kLitShare)
+                            track.Rest(), 100.0 * lit.all, 100.0 * lit.elsewhere, track.peak.fLowest,
+                            track.Moved() ? ", moving" : "");
+        if (lit.all > kLitShare || lit.elsewhere > kLitElsewhere || track.Moved() || track.Dipole())
             continue;
         nFound += Mark(track, records, nRecords);
     }
