@@ -434,8 +434,8 @@ TEST_F(ZubMediaTest, LosslessAviGivesTheRecordsAndCandidatesOfTheSer)
 
 TEST_F(ZubMediaTest, RealFilesRunThroughEveryPhase)
 {
-    // A simulated impact makes a candidate, so that the results pass runs too: on Jupiter,
-    // and on the bright Moon for the second detector, which searches the whole surface.
+    // A simulated impact makes a candidate on Jupiter, so that the results pass runs too;
+    // on the bright Moon it stands out from nothing.
     Params().Simulation = true;
     const struct
     {
@@ -444,7 +444,7 @@ TEST_F(ZubMediaTest, RealFilesRunThroughEveryPhase)
         int frames;  // 0: about 3,677
         bool bCandidate;
     } kFiles[] = {{"jupiter-dslr-512x512-mjpeg.avi", "Frame size: 512 x 512", 100, true},
-                  {"moon-1280x960-mpeg4.avi", "Frame size: 1280 x 960", 101, true},
+                  {"moon-1280x960-mpeg4.avi", "Frame size: 1280 x 960", 101, false},
                   {"jupiter-clip-128x96-audio.wmv", "Frame size: 128 x 96", 0, true}};
     for (const auto& f : kFiles)
     {
