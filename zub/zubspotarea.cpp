@@ -154,18 +154,23 @@ void CZubSensorDefects::Repair(CZubSpotCrop& crop, SZubPoint origin, const std::
 
 // ---- The search area --------------------------------------------------------------------------
 
-void CZubSearchArea::Build(const std::vector<uint32_t>& sums, int frames, int width, int height)
+void CZubSearchArea::Start(int width, int height)
 {
     m_iWidth = width;
     m_iHeight = height;
     m_x0 = m_y0 = 0;
     m_x1 = width;
     m_y1 = height;
+    m_disc.clear();
+}
+
+void CZubSearchArea::Build(const std::vector<uint32_t>& sums, int frames)
+{
     // The planet as KIV's mask finds it in the mean frame, before any shrinking.
     CZubFrame mean;
     CZubFrame disc;
-    mean.Create(width, height, FRAME_MONO16);
-    disc.Create(width, height, FRAME_MONO8);
+    mean.Create(m_iWidth, m_iHeight, FRAME_MONO16);
+    disc.Create(m_iWidth, m_iHeight, FRAME_MONO8);
     for (size_t i = 0; i < sums.size(); ++i)
         mean.m_pBits16[i] = static_cast<uint16_t>(sums[i] / static_cast<uint32_t>(std::max(1, frames)));
     mean.MakeMask(disc);

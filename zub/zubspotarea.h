@@ -70,8 +70,10 @@ class CZubSearchArea
 public:
     static constexpr int kLimbMargin = 2;  // pixels left out inside the limb
 
+    // A new run's ROI: everything inside the frames so far.
+    void Start(int width, int height);
     // The disc from the mean of the ROI crops (`sums` over `frames` crops, ROI sized).
-    void Build(const std::vector<uint32_t>& sums, int frames, int width, int height);
+    void Build(const std::vector<uint32_t>& sums, int frames);
     // Notes where a crop lay in its frame; true when the part inside every frame shrank.
     bool AddCrop(SZubPoint origin, SZubSize frame);
     // 1 at the searched grid points, else 0; false when nothing is searched.

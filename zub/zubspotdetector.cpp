@@ -40,6 +40,20 @@ void CZubSpotDetector::FilterCrop(SZubPoint offset)
                     m_reference.Frame());
 }
 
+bool CZubSpotDetector::FilterLinedUp(SZubPoint& offset)
+{
+    FilterCrop({0, 0});
+    m_reference.Fit();
+    offset = m_reference.Offset();
+    if (!CZubSpotReference::CanLineUp(offset))
+        return false;
+    if (offset == SZubPoint{})
+        return true;
+    FilterCrop(offset);
+    m_reference.Fit();
+    return CZubSpotReference::CanLineUp(m_reference.Offset());
+}
+
 // ---- Mean phase ------------------------------------------------------------------------------
 
 void CZubSpotDetector::StartRun(const CZubFrame& roi, SZubSize frame)
@@ -57,7 +71,7 @@ void CZubSpotDetector::StartRun(const CZubFrame& roi, SZubSize frame)
     m_frameSize = frame;
     m_sum.assign(static_cast<size_t>(m_iRoiWidth) * m_iRoiHeight, 0);
     m_defects.Start(frame);
-    m_area.Build(m_sum, 1, m_iRoiWidth, m_iRoiHeight);
+    m_area.Start(m_iRoiWidth, m_iRoiHeight);
     m_reference.Start(GridFor(m_iRoiWidth, m_iRoiHeight));
 }
 
@@ -111,7 +125,7 @@ void CZubSpotDetector::Prepare()
         return;
     try
     {
-        m_area.Build(m_sum, m_nMeanFrames, m_iRoiWidth, m_iRoiHeight);
+        m_area.Build(m_sum, m_nMeanFrames);
         std::vector<float> weights;
         if (!m_area.Weights(Grid(), weights))
             return;
@@ -147,27 +161,10 @@ void CZubSpotDetector::ProcessFrame(const CZubCandidate& record, const CZubFrame
         m_reference.SetWeights(weights);
     }
     const int n = record.m_iFrame;
-    FilterCrop({0, 0});
-    m_reference.Fit();
-    const SZubPoint offset = m_reference.Offset();
-    if (!CZubSpotReference::CanLineUp(offset))
+    SZubPoint offset;
+    if (!FilterLinedUp(offset) || !m_reference.Score(m_score.data(), m_detection.data()))
     {
         ++m_nUnlike;  // nothing of it is compared, and it does not join the reference
-        return;
-    }
-    if (offset != SZubPoint{})
-    {
-        FilterCrop(offset);
-        m_reference.Fit();
-        if (!CZubSpotReference::CanLineUp(m_reference.Offset()))
-        {
-            ++m_nUnlike;
-            return;
-        }
-    }
-    if (!m_reference.Score(m_score.data(), m_detection.data()))
-    {
-        ++m_nUnlike;
         return;
     }
     KeepBestSpots(n, offset);

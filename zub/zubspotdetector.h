@@ -87,6 +87,9 @@ private:
     // The crop filtered as if it were read `offset` pixels further on, into the reference's
     // frame.
     void FilterCrop(SZubPoint offset);
+    // The crop filtered where it lines up with the reference (the offset it was read at);
+    // false when it cannot be lined up.
+    bool FilterLinedUp(SZubPoint& offset);
 
     // Spots of a frame (zubspotscore.cpp), the crop read `offset` pixels further on.
     void KeepBestSpots(int n, SZubPoint offset);
