@@ -93,7 +93,171 @@ std::string RandomSer(const std::string& name, int32_t width, int32_t depth, int
     return WriteSer(name, file);
 }
 
+// Flat red, green and blue stripes, each as (red, green, blue); distinct values per channel
+// show any channel taken for another.
+struct SColor
+{
+    unsigned red, green, blue;
+};
+constexpr int kPatchSide = 16;
+constexpr SColor kStripes[3] = {{200, 20, 10}, {30, 180, 40}, {15, 25, 220}};
+
+// Columns 0..4 the first stripe, 5..10 the second, 11..15 the third.
+const SColor& StripeAt(int x)
+{
+    return kStripes[x < 5 ? 0 : x < 11 ? 1 : 2];
+}
+
+// The stripes as a mosaic of `pattern` ("RGGB": the top-left 2 x 2 cell row by row), each
+// sample shifted left by `shift`, in one frame of a SER of `depth` bits.
+Bytes StripesMosaicSer(const std::string& pattern, int32_t colorId, int32_t depth, int shift)
+{
+    Bytes file = SerHeader(kPatchSide, kPatchSide, depth, 1, colorId);
+    for (int y = 0; y < kPatchSide; ++y)
+        for (int x = 0; x < kPatchSide; ++x) {
+            const SColor& c = StripeAt(x);
+            const char filter = pattern[static_cast<size_t>((y & 1) * 2 + (x & 1))];
+            const unsigned v = (filter == 'R' ? c.red : filter == 'G' ? c.green : c.blue) << shift;
+            file.push_back(static_cast<uint8_t>(v));
+            if (depth > 8)
+                file.push_back(static_cast<uint8_t>(v >> 8));
+        }
+    return file;
+}
+
+// Every pixel whose neighbours lie in its own stripe (frame edges included) has the stripe's colour.
+void ExpectStripeColors(const CZubSer& ser)
+{
+    const int64_t stride = ZubStride24(kPatchSide);
+    for (int y = 0; y < kPatchSide; ++y)
+        for (int x = 0; x < kPatchSide; ++x) {
+            if (&StripeAt(std::max(x - 1, 0)) != &StripeAt(std::min(x + 1, kPatchSide - 1)))
+                continue;
+            const uint8_t* bgr = &ser.m_pFrame[static_cast<size_t>(y * stride + 3 * x)];
+            const SColor& c = StripeAt(x);
+            ASSERT_EQ(Bytes(bgr, bgr + 3), (Bytes{uint8_t(c.blue), uint8_t(c.green), uint8_t(c.red)}))
+                << "at " << x << ", " << y;
+        }
+}
+
 }  // namespace
+
+struct SMosaicCase
+{
+    const char* pattern;
+    int32_t colorId;
+};
+
+void PrintTo(const SMosaicCase& mosaic, std::ostream* out)
+{
+    *out << mosaic.pattern;
+}
+
+class ZubSerMosaic : public testing::TestWithParam<SMosaicCase>
+{
+};
+
+// A mosaic is interpolated into colour: flat stripes keep their colour up to the frame's
+// edges, and the red channel of the reduction is the red of the picture.
+TEST_P(ZubSerMosaic, FlatStripesComeOutInTheirColour)
+{
+    const SMosaicCase& mosaic = GetParam();
+    CZubSer ser;
+    ASSERT_TRUE(ser.Open(WriteSer("mosaic.ser", StripesMosaicSer(mosaic.pattern, mosaic.colorId, 8, 0))));
+    EXPECT_TRUE(ser.HasColor());
+    EXPECT_EQ(ser.ColorText(), std::string("Bayer ") + mosaic.pattern);
+    EXPECT_EQ(ser.m_iBytesPerPixel, 1);
+    ASSERT_TRUE(ser.ReadNextFrame());
+    ExpectStripeColors(ser);
+
+    CZubFrame red;
+    red.Create(kPatchSide, kPatchSide, FRAME_MONO8);
+    CZubSer::SReduction reduction;
+    ASSERT_TRUE(ser.PrepareReduction(red, 1, reduction));
+    std::vector<uint8_t> raw(static_cast<size_t>(ser.RawFrameBytes()));
+    ASSERT_TRUE(ser.ReadRawFrame(0, raw.data()));
+    ASSERT_TRUE(ser.ReduceRawFrame(raw.data(), red, reduction));
+    EXPECT_EQ(*red.GetPixel(1, 7), kStripes[0].red);
+    EXPECT_EQ(*red.GetPixel(8, 7), kStripes[1].red);
+    EXPECT_EQ(*red.GetPixel(14, 7), kStripes[2].red);
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, ZubSerMosaic,
+                         testing::Values(SMosaicCase{"RGGB", 8}, SMosaicCase{"GRBG", 9}, SMosaicCase{"GBRG", 10},
+                                         SMosaicCase{"BGGR", 11}),
+                         [](const testing::TestParamInfo<SMosaicCase>& info) { return std::string(info.param.pattern); });
+
+TEST(ZubSer, TwoByteMosaicsAreScaledLikeMonoSamples)
+{
+    const struct {
+        int32_t depth;
+        int shift;
+    } kLayouts[] = {{16, 8}, {12, 4}, {12, 8}};  // the last: 12-bit samples in the high bits
+    for (const auto& layout : kLayouts) {
+        SCOPED_TRACE(std::to_string(layout.depth) + "-bit, shift " + std::to_string(layout.shift));
+        CZubSer ser;
+        ASSERT_TRUE(ser.Open(WriteSer("mosaic16.ser", StripesMosaicSer("GRBG", 9, layout.depth, layout.shift))));
+        EXPECT_EQ(ser.m_iBytesPerPixel, 2);
+        ASSERT_TRUE(ser.ReadNextFrame());
+        ExpectStripeColors(ser);
+    }
+}
+
+// Odd and tiny frames and a cut-off last frame read without fault; any band of rows read and
+// converted alone (the player's and the patches' way) equals the same rows of the whole frame.
+TEST(ZubSer, MosaicRowsReadAloneEqualTheWholeFrameAtAnySize)
+{
+    const struct {
+        int32_t width, height, depth;
+    } kSizes[] = {{1, 1, 8}, {1, 5, 8}, {5, 1, 16}, {2, 2, 8}, {3, 3, 16}, {7, 5, 8}};
+    for (const auto& size : kSizes) {
+        SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+        const size_t frameBytes = static_cast<size_t>(size.width * size.height * (size.depth > 8 ? 2 : 1));
+        Bytes file = SerHeader(size.width, size.height, size.depth, 3, 8);
+        std::mt19937 random(static_cast<unsigned>(size.width * 7 + size.height));
+        for (size_t i = 0; i < 2 * frameBytes + frameBytes / 2; ++i)
+            file.push_back(static_cast<uint8_t>(random()));
+        CZubSer ser;
+        ASSERT_TRUE(ser.Open(WriteSer("odd.ser", file)));
+        EXPECT_EQ(ser.FrameCount, 2);
+        const int64_t stride = ZubStride24(size.width);
+        for (int first = 0; first < size.height; ++first) {
+            ASSERT_TRUE(ser.ReadFrame(1));
+            Bytes raw(frameBytes, 0), band(ser.m_pFrame.size(), 0);
+            ASSERT_TRUE(ser.ReadRawRows(1, first, first + 2, raw.data()));
+            ser.ConvertRawRows(raw.data(), first, first + 2, band.data());
+            const size_t begin = static_cast<size_t>(first * stride);
+            const size_t end = static_cast<size_t>(std::min(first + 2, size.height) * stride);
+            ASSERT_TRUE(std::equal(band.begin() + begin, band.begin() + end, ser.m_pFrame.begin() + begin)) << first;
+        }
+        EXPECT_FALSE(ser.ReadFrame(2));
+    }
+}
+
+// Complementary-colour mosaics and unknown ids give the gray picture of their samples, said
+// once however often the file is opened.
+TEST(ZubSer, UnsupportedColourIdIsReadAsMonoAndSaidOnce)
+{
+    ZubResetApp();
+    CZubLogRecorderWnd view;
+    ZubApp().m_log.SetView(&view);
+    for (int32_t colorId : {16, 42}) {
+        Bytes file = SerHeader(2, 1, 8, 1, colorId);
+        file.insert(file.end(), {50, 90});
+        const std::string path = WriteSer("cmy" + std::to_string(colorId) + ".ser", file);
+        CZubSer ser;
+        for (int open = 0; open < 2; ++open) {
+            ASSERT_TRUE(ser.Open(path));
+            EXPECT_FALSE(ser.HasColor());
+            EXPECT_EQ(ser.ColorText(), "mono");
+            ASSERT_TRUE(ser.ReadNextFrame());
+            EXPECT_EQ(Bytes(ser.m_pFrame.begin(), ser.m_pFrame.begin() + 6), (Bytes{50, 50, 50, 90, 90, 90}));
+        }
+    }
+    EXPECT_EQ(view.ConsoleLines(), (std::vector<std::string>{"SER colour id 16 is not supported: read as mono.",
+                                                              "SER colour id 42 is not supported: read as mono."}));
+    ZubResetApp();
+}
 
 // The SER passes reduce a frame straight from the file; it must give the very values of the
 // reduction of its 24-bit conversion, truncated gray weights included, in every layout.
@@ -102,7 +266,8 @@ TEST(ZubSer, StraightReductionEqualsTheReductionOfThe24BitFrame)
     const struct {
         int32_t depth, colorId;
         int shift;
-    } kLayouts[] = {{8, 0, 0}, {16, 0, 0}, {12, 0, 0}, {12, 0, 4}, {8, 100, 0}, {8, 101, 0}, {16, 100, 0}, {10, 101, 0}};
+    } kLayouts[] = {{8, 0, 0},   {16, 0, 0},   {12, 0, 0},  {12, 0, 4}, {8, 100, 0}, {8, 101, 0},
+                    {16, 100, 0}, {10, 101, 0}, {8, 8, 0},  {8, 10, 0}, {16, 11, 0}, {12, 9, 4}};
     for (const auto& layout : kLayouts)
         for (int32_t width : {9, 64}) {
             SCOPED_TRACE(std::to_string(layout.depth) + "-bit, colour " + std::to_string(layout.colorId) +

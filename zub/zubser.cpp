@@ -1,5 +1,6 @@
 #include "zubser.h"
 
+#include "zubapp.h"
 #include "zubframe.h"
 
 #include <algorithm>
@@ -95,6 +96,105 @@ void ConvertColorRow(const uint8_t* src, uint8_t* dst, int32_t width, int shift)
         dst[0] = Sample<Bytes>(src + blue, shift);
         dst[1] = Sample<Bytes>(src + Bytes, shift);
         dst[2] = Sample<Bytes>(src + red, shift);
+    }
+}
+
+// A neighbour off the frame is mirrored inside it, which keeps its filter colour; a frame
+// too small to hold one gives the nearest sample instead.
+int MirrorIndex(int index, int size)
+{
+    if (index < 0)
+        index = -index;
+    if (index >= size)
+        index = 2 * (size - 1) - index;
+    return std::clamp(index, 0, size - 1);
+}
+
+inline uint8_t Mean2(unsigned a, unsigned b)
+{
+    return static_cast<uint8_t>((a + b + 1) >> 1);
+}
+
+inline uint8_t Mean4(unsigned a, unsigned b, unsigned c, unsigned d)
+{
+    return static_cast<uint8_t>((a + b + c + d + 2) >> 2);
+}
+
+// A mosaic row and the rows above and below it, sampled down to 8 bits.
+template <int Bytes>
+struct SMosaicRows
+{
+    const uint8_t* above;
+    const uint8_t* row;
+    const uint8_t* below;
+    int shift;
+    unsigned Above(int x) const { return Sample<Bytes>(above + x * Bytes, shift); }
+    unsigned Row(int x) const { return Sample<Bytes>(row + x * Bytes, shift); }
+    unsigned Below(int x) const { return Sample<Bytes>(below + x * Bytes, shift); }
+};
+
+// A pixel under the row's own filter (red or blue, `own` its place in blue-green-red):
+// green from its four side neighbours, the colour of the other rows from its four diagonal ones.
+template <int Bytes>
+inline void FillOwnSite(const SMosaicRows<Bytes>& r, int x, int left, int right, int own, uint8_t* out)
+{
+    out[own] = static_cast<uint8_t>(r.Row(x));
+    out[1] = Mean4(r.Row(left), r.Row(right), r.Above(x), r.Below(x));
+    out[2 - own] = Mean4(r.Above(left), r.Above(right), r.Below(left), r.Below(right));
+}
+
+// A green pixel: the row's own colour from left and right, the other one from above and below.
+template <int Bytes>
+inline void FillGreenSite(const SMosaicRows<Bytes>& r, int x, int left, int right, int own, uint8_t* out)
+{
+    out[1] = static_cast<uint8_t>(r.Row(x));
+    out[own] = Mean2(r.Row(left), r.Row(right));
+    out[2 - own] = Mean2(r.Above(x), r.Below(x));
+}
+
+// One mosaic row as blue, green, red, interpolated bilinearly. The edge pixels take mirrored
+// neighbours; the inner ones go by pairs, one of each filter, so that no pixel asks its colour.
+template <int Bytes>
+void ConvertMosaicRow(const uint8_t* const rows[3], uint8_t* dst, int32_t width, int shift,
+                      const CZubSer::SMosaic& mosaic, int row)
+{
+    const SMosaicRows<Bytes> r{rows[0], rows[1], rows[2], shift};
+    const bool redRow = (row & 1) == mosaic.iRedY;
+    const int own = redRow ? 2 : 0;
+    const int ownX = redRow ? mosaic.iRedX : 1 - mosaic.iRedX;
+    const auto fill = [&](int x, int left, int right) {
+        if ((x & 1) == ownX)
+            FillOwnSite(r, x, left, right, own, dst + 3 * x);
+        else
+            FillGreenSite(r, x, left, right, own, dst + 3 * x);
+    };
+    fill(0, MirrorIndex(-1, width), MirrorIndex(1, width));
+    int x = 1;
+    if (ownX == 1)
+        for (; x + 2 < width; x += 2) {
+            FillOwnSite(r, x, x - 1, x + 1, own, dst + 3 * x);
+            FillGreenSite(r, x + 1, x, x + 2, own, dst + 3 * x + 3);
+        }
+    else
+        for (; x + 2 < width; x += 2) {
+            FillGreenSite(r, x, x - 1, x + 1, own, dst + 3 * x);
+            FillOwnSite(r, x + 1, x, x + 2, own, dst + 3 * x + 3);
+        }
+    for (; x < width; ++x)
+        fill(x, x - 1, MirrorIndex(x + 1, width));
+}
+
+CZubSer::SMosaic MosaicOf(int32_t colorId)
+{
+    switch (colorId) {
+    case CZubSer::kColorBayerGrbg:
+        return {1, 0};
+    case CZubSer::kColorBayerGbrg:
+        return {0, 1};
+    case CZubSer::kColorBayerBggr:
+        return {1, 1};
+    default:
+        return {0, 0};
     }
 }
 
@@ -216,6 +316,7 @@ bool CZubSer::Open(const std::string& path)
         ClearFacts();
         return false;
     }
+    ReportColorReadAsMono(path);
     CountFrames(info.st_size);
     m_file = std::move(file);
     ChooseSampleLayout();
@@ -249,6 +350,8 @@ void CZubSer::ClearFacts()
     m_iFrameBytes = m_iRowBytes = 0;
     m_iShift = 0;
     m_convertRow = nullptr;
+    m_convertMosaicRow = nullptr;
+    m_mosaic = SMosaic{};
     m_raw.clear();
     m_ticks.clear();
 }
@@ -277,9 +380,9 @@ bool CZubSer::PrepareLayout()
     if (ImageWidth <= 0 || ImageHeight <= 0)
         return false;
     const bool twoBytes = PixelDepthPerPlane > 8;
-    const bool color = HasColor();
+    const bool threeSamples = ColorID == kColorRgb || ColorID == kColorBgr;
     const int bytesPerSample = twoBytes ? 2 : 1;
-    m_iBytesPerPixel = bytesPerSample * (color ? 3 : 1);
+    m_iBytesPerPixel = bytesPerSample * (threeSamples ? 3 : 1);
     m_iShift = (PixelDepthPerPlane > 8 && PixelDepthPerPlane < 16) ? PixelDepthPerPlane - 8 : 8;
 
     const int64_t stride = ZubStride24(ImageWidth);
@@ -289,7 +392,11 @@ bool CZubSer::PrepareLayout()
         return false;
     m_iFrameBytes = m_iRowBytes * ImageHeight;
 
-    if (!color)
+    if (IsMosaic()) {
+        m_mosaic = MosaicOf(ColorID);
+        m_convertMosaicRow = twoBytes ? ConvertMosaicRow<2> : ConvertMosaicRow<1>;
+    }
+    if (!threeSamples)
         m_convertRow = twoBytes ? ConvertMonoRow<2> : ConvertMonoRow<1>;
     else if (ColorID == kColorRgb)
         m_convertRow = twoBytes ? ConvertColorRow<2, true> : ConvertColorRow<1, true>;
@@ -303,6 +410,36 @@ bool CZubSer::PrepareLayout()
     m_bih.biBitCount = 24;
     m_bih.biSizeImage = static_cast<uint32_t>(stride * ImageHeight);
     return true;
+}
+
+// Colour ids this reader cannot interpolate (complementary-colour mosaics, unknown values)
+// give a gray picture; said once per file, not at every pass's open.
+void CZubSer::ReportColorReadAsMono(const std::string& path)
+{
+    if (ColorID == kColorMono || HasColor() || path == m_csReportedPath)
+        return;
+    m_csReportedPath = path;
+    ZubApp().m_log.Log("SER colour id %i is not supported: read as mono.", static_cast<int>(ColorID));
+}
+
+std::string CZubSer::ColorText() const
+{
+    switch (ColorID) {
+    case kColorRgb:
+        return "RGB";
+    case kColorBgr:
+        return "BGR";
+    case kColorBayerRggb:
+        return "Bayer RGGB";
+    case kColorBayerGrbg:
+        return "Bayer GRBG";
+    case kColorBayerGbrg:
+        return "Bayer GBRG";
+    case kColorBayerBggr:
+        return "Bayer BGGR";
+    default:
+        return "mono";
+    }
 }
 
 // A crashed capture leaves FrameCount 0 or too large: count the whole frames present.
@@ -423,6 +560,10 @@ bool CZubSer::ReadAndConvert(int index)
 
 bool CZubSer::ReadRawRows(int index, int first, int end, uint8_t* raw) const
 {
+    if (IsMosaic() && first < end) {
+        first = std::max(first, 1) - 1;  // no overflow at either end
+        end = std::min(end, ImageHeight - 1) + 1;
+    }
     first = std::max(first, 0);
     end = std::min(end, ImageHeight);
     if (index < 0 || index >= FrameCount)
@@ -433,9 +574,23 @@ bool CZubSer::ReadRawRows(int index, int first, int end, uint8_t* raw) const
 
 void CZubSer::ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const
 {
+    if (m_convertMosaicRow) {
+        ConvertMosaicRows(raw, first, end, bgr);
+        return;
+    }
     const int64_t stride = ZubStride24(ImageWidth);
     for (int32_t row = std::max(first, 0); row < std::min(end, ImageHeight); ++row)
         m_convertRow(raw + row * m_iRowBytes, bgr + row * stride, ImageWidth, m_iShift);
+}
+
+void CZubSer::ConvertMosaicRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const
+{
+    const int64_t stride = ZubStride24(ImageWidth);
+    for (int32_t row = std::max(first, 0); row < std::min(end, ImageHeight); ++row) {
+        const uint8_t* const rows[3] = {raw + MirrorIndex(row - 1, ImageHeight) * m_iRowBytes, raw + row * m_iRowBytes,
+                                        raw + MirrorIndex(row + 1, ImageHeight) * m_iRowBytes};
+        m_convertMosaicRow(rows, bgr + row * stride, ImageWidth, m_iShift, m_mosaic, row);
+    }
 }
 
 bool CZubSer::PrepareReduction(const CZubFrame& tables, int channel, SReduction& r) const
@@ -487,6 +642,8 @@ bool CZubSer::ReduceRawFrame(const uint8_t* raw, CZubFrame& mono, const SReducti
     if (r.iChannel < 0 || mono.m_iBits != FRAME_MONO8 || mono.m_iWidth != ImageWidth ||
         mono.m_iHeight != ImageHeight || !mono.HasBuffer())
         return false;
+    if (IsMosaic())
+        return ReduceMosaicFrame(raw, mono, r);
     using Reducer = void (*)(const uint8_t*, uint8_t*, int32_t, int, const SReduction&);
     const bool twoBytes = PixelDepthPerPlane > 8;
     Reducer reduce = twoBytes ? ReduceMono16Row : r.iChannel == 0 ? ReduceMono8Row : CopyMono8Row;
@@ -498,6 +655,22 @@ bool CZubSer::ReduceRawFrame(const uint8_t* raw, CZubFrame& mono, const SReducti
         return false;  // prepared for another file
     for (int32_t row = 0; row < ImageHeight; ++row)
         reduce(raw + row * m_iRowBytes, mono.GetRow(row), ImageWidth, m_iShift, r);
+    return true;
+}
+
+// Row by row through one interpolated row, reduced as a 24-bit frame's row is: the same values
+// as the 24-bit way, without a whole 24-bit frame.
+bool CZubSer::ReduceMosaicFrame(const uint8_t* raw, CZubFrame& mono, const SReduction& r) const
+{
+    if (!m_convertMosaicRow)
+        return false;
+    std::vector<uint8_t> bgrRow(static_cast<size_t>(ZubStride24(ImageWidth)));
+    for (int32_t row = 0; row < ImageHeight; ++row) {
+        const uint8_t* const rows[3] = {raw + MirrorIndex(row - 1, ImageHeight) * m_iRowBytes, raw + row * m_iRowBytes,
+                                        raw + MirrorIndex(row + 1, ImageHeight) * m_iRowBytes};
+        m_convertMosaicRow(rows, bgrRow.data(), ImageWidth, m_iShift, m_mosaic, row);
+        ReduceColorRow<1, false>(bgrRow.data(), mono.GetRow(row), ImageWidth, 0, r);
+    }
     return true;
 }
 

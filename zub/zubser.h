@@ -3,6 +3,8 @@
 // converted into a 24-bit blue-green-red buffer described by m_bih, like decoded video.
 // 9..15-bit samples may sit in the low or the high bits of their 16-bit word: the layout
 // is decided at each open from the same frames, so every pass over a file reads alike.
+// A raw colour mosaic (one filtered sample per pixel) is interpolated bilinearly as it is
+// converted, so that its pictures and its channels are in colour, not a checkerboard.
 #pragma once
 
 #include "zubtypes.h"
@@ -33,7 +35,8 @@ public:
     // Opens the file, reads the header and the time-stamp trailer and leaves the file
     // open at frame 0. False for an unreadable file, a short header, a width or height
     // that is not positive, or a frame above kMaxFrameBytes; the reader is then closed
-    // and its header facts cleared. Nothing is logged here: the caller reports failures.
+    // and its header facts cleared. Failures are the caller's to report; only a colour id
+    // read as mono is logged here, once per file for this reader.
     bool Open(const std::string& path);
     // Closes the file; header facts, time stamps and the last frame stay available.
     void Close();
@@ -57,11 +60,12 @@ public:
     // Frame `index` as the file stores it into `raw` (RawFrameBytes() bytes); false outside
     // the frames or on a failed read.
     bool ReadRawFrame(int index, uint8_t* raw) const { return ReadRawRows(index, 0, ImageHeight, raw); }
-    // Only rows first .. end - 1 of it, each at its place in `raw`.
+    // Only rows first .. end - 1 of it, each at its place in `raw`; for a mosaic also the row
+    // either side, which the colours of these rows are interpolated from.
     bool ReadRawRows(int index, int first, int end, uint8_t* raw) const;
     // A raw frame as 24-bit rows laid out as m_bih says (the padding is not written).
     void ConvertRawFrame(const uint8_t* raw, uint8_t* bgr) const { ConvertRawRows(raw, 0, ImageHeight, bgr); }
-    // Only rows first .. end - 1 of it.
+    // Only rows first .. end - 1 of it (a mosaic's rows as ReadRawRows read them).
     void ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const;
     // The tables of ReduceRawFrame for this file's samples: the gray tables of `tables`
     // (channel 0) or the red, green or blue sample (1, 2, 3), composed with the reduction of
@@ -98,18 +102,33 @@ public:
     // holds (m_iHeaderFrameCount keeps the header's value). They survive Close.
     std::array<char, 14> FileID{};
     int32_t LuID = 0;
-    // RGB or BGR: three samples per pixel; any other value is one sample.
+    // RGB or BGR: three samples per pixel; any other value is one sample. A mosaic is named
+    // by the colours of its top-left 2 x 2 cell, row by row; other ids are read as mono.
+    static constexpr int32_t kColorMono = 0;
+    static constexpr int32_t kColorBayerRggb = 8;
+    static constexpr int32_t kColorBayerGrbg = 9;
+    static constexpr int32_t kColorBayerGbrg = 10;
+    static constexpr int32_t kColorBayerBggr = 11;
     static constexpr int32_t kColorRgb = 100;
     static constexpr int32_t kColorBgr = 101;
     int32_t ColorID = 0;
-    bool HasColor() const { return ColorID == kColorRgb || ColorID == kColorBgr; }
+    bool IsMosaic() const { return ColorID >= kColorBayerRggb && ColorID <= kColorBayerBggr; }
+    bool HasColor() const { return ColorID == kColorRgb || ColorID == kColorBgr || IsMosaic(); }
+    // "mono", "RGB", "BGR", "Bayer RGGB" .. "Bayer BGGR"; a colour id read as mono is "mono".
+    std::string ColorText() const;
+    // Where red sits in a mosaic's 2 x 2 cell; blue is on the other diagonal.
+    struct SMosaic
+    {
+        int iRedX = 0;
+        int iRedY = 0;
+    };
     // Ignored: writers disagree on it; 16-bit samples are always little-endian.
     int32_t LittleEndian = 0;
     int32_t ImageWidth = 0;
     int32_t ImageHeight = 0;
     // 9..16 (or more): two bytes per sample; 8 or less (0 and negative included): one.
     int32_t PixelDepthPerPlane = 0;
-    // Bytes of one pixel in the file, all samples of it: 1, 2, 3 or 6.
+    // Bytes of one pixel in the file, all samples of it: 1, 2, 3 or 6 (a mosaic: 1 or 2).
     int32_t m_iBytesPerPixel = 0;
     int32_t FrameCount = 0;
     int32_t m_iHeaderFrameCount = 0;
@@ -152,10 +171,15 @@ public:
 
 private:
     using RowConverter = void (*)(const uint8_t* src, uint8_t* dst, int32_t width, int shift);
+    using MosaicRowConverter = void (*)(const uint8_t* const rows[3], uint8_t* dst, int32_t width, int shift,
+                                        const SMosaic& mosaic, int row);
 
     void ClearFacts();
     void DecodeHeader(const uint8_t* header);
     bool PrepareLayout();
+    void ReportColorReadAsMono(const std::string& path);
+    void ConvertMosaicRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const;
+    bool ReduceMosaicFrame(const uint8_t* raw, CZubFrame& mono, const SReduction& reduction) const;
     void CountFrames(int64_t fileSize);
     void ChooseSampleLayout();
     void ReadTimeStamps(int64_t fileSize);
@@ -167,9 +191,12 @@ private:
     int64_t m_iRowBytes = 0;    // one raw row in the file
     int m_iShift = 0;           // right shift of a 16-bit sample down to 8 bits
     RowConverter m_convertRow = nullptr;
+    MosaicRowConverter m_convertMosaicRow = nullptr;  // set for a mosaic only
+    SMosaic m_mosaic;
     int32_t m_iNextRead = 0;    // the frame after the last one read
     int32_t m_iCurrentLeft = 0; // m_iCurrent as the reader left it: a change is the caller's
     bool m_bPassEnded = false;  // ReadNextFrame met the end; the file stays open for seeks
     std::vector<uint8_t> m_raw; // one raw frame, reused by every read
     std::vector<int64_t> m_ticks;
+    std::string m_csReportedPath;  // the last file whose colour id was logged as read as mono
 };
