@@ -17,7 +17,7 @@ namespace
 // of something moving (a moon, a shadow) or is a noisy place. A flash lights its place once.
 constexpr int kLitWindow = 250;
 constexpr double kLitShare = 0.5;
-constexpr double kLitElsewhere = 0.05;
+constexpr double kLitElsewhere = 0.02;
 // A track's spots besides its peak must reach this share of the threshold together.
 constexpr double kRestShare = 0.75;
 // A peak with a hollow beside it at least this deep (as a share of the peak, and in sigma) is
