@@ -64,6 +64,25 @@ TEST(ZubDialogs, ResultsStripAndNavigation)
     EXPECT_EQ(ZubProfileSeries(impact, 3), (std::vector<int>{4, 6, 0}));
 }
 
+TEST(ZubDialogs, LongProfileKeepsAShortFlashInItsColumn)
+{
+    // 2,000 frames on 256 columns: a 3-frame flash between the frames one per column would
+    // sample is still drawn, where it is.
+    std::vector<int> series(2000, 100);
+    series[1003] = series[1004] = series[1005] = 160;
+    series[500] = 70;  // a dip counts too
+    const std::vector<int> columns = ZubProfileColumns(series, 256);
+    ASSERT_EQ(columns.size(), 256u);
+    EXPECT_EQ(columns[1004 * 256 / 2000], 160);
+    EXPECT_EQ(columns[500 * 256 / 2000], 70);
+    EXPECT_EQ(std::count(columns.begin(), columns.end(), 100), 254);
+    // Up to one value a column, as before: column i shows value i * count / 256.
+    const std::vector<int> shortSeries{1, 2, 3, 4};
+    EXPECT_EQ(ZubProfileColumns(shortSeries, 256)[255], 4);
+    EXPECT_EQ(ZubProfileColumns(shortSeries, 256)[64], 2);
+    EXPECT_EQ(ZubProfileColumns({}, 256), std::vector<int>(256, 0));
+}
+
 TEST(ZubDialogs, CsvWriteErrorsLeaveNoFile)
 {
     std::string error;

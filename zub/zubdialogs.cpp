@@ -116,6 +116,34 @@ std::vector<int> ZubProfileSeries(const CZubImpact& impact, int nProcessed)
     return series;
 }
 
+std::vector<int> ZubProfileColumns(const std::vector<int>& series, int columns)
+{
+    std::vector<int> points(static_cast<size_t>(std::max(columns, 0)));
+    const size_t count = series.size();
+    if (count == 0)
+        return points;
+    if (count <= points.size())
+    {
+        for (size_t i = 0; i < points.size(); ++i)
+            points[i] = series[static_cast<size_t>(static_cast<double>(i) * (static_cast<double>(count) / columns))];
+        return points;
+    }
+    std::vector<int> sorted = series;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(count / 2), sorted.end());
+    const int64_t median = sorted[count / 2];
+    for (size_t c = 0; c < points.size(); ++c)
+    {
+        const size_t first = c * count / points.size();
+        const size_t last = std::max(first + 1, (c + 1) * count / points.size());
+        int farthest = series[first];
+        for (size_t i = first + 1; i < last; ++i)
+            if (std::llabs(series[i] - median) > std::llabs(farthest - median))
+                farthest = series[i];
+        points[c] = farthest;
+    }
+    return points;
+}
+
 std::string ZubCandidateEntry(int index, const CZubImpact& impact)
 {
     char entry[64];

@@ -63,5 +63,9 @@ int ZubPreviousCandidate(int index, int count);
 int ZubNextCandidate(int index, int count);
 // The photometric value of every processed frame; 0 where the slot holds none.
 std::vector<int> ZubProfileSeries(const CZubImpact& impact, int nProcessed);
+// The series at `columns` points across a plot. With more values than columns, each column
+// shows, of the values it covers, the one farthest from the series' median, so that a flash
+// of any length is drawn; otherwise column i shows value i * count / columns.
+std::vector<int> ZubProfileColumns(const std::vector<int>& series, int columns);
 // The selector's entry: "%02i-%s", 1-based.
 std::string ZubCandidateEntry(int index, const CZubImpact& impact);

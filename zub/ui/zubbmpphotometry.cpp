@@ -1,5 +1,6 @@
 #include "zubbmpphotometry.h"
 
+#include "zubdialogs.h"
 #include "zubpaint.h"
 
 #include <QPainter>
@@ -30,8 +31,8 @@ void CZubBmpPhotometry::SetProfile(int count, const int* series)
         m_aValues.fill(kFlat);
         return;
     }
-    for (int i = 0; i < kPoints; ++i)
-        m_aValues[i] = series[static_cast<int>(i * (count / 256.0))];
+    const std::vector<int> points = ZubProfileColumns(std::vector<int>(series, series + count), kPoints);
+    std::copy(points.begin(), points.end(), m_aValues.begin());
     const auto [lo, hi] = std::minmax_element(m_aValues.begin(), m_aValues.end());
     const double low = *lo;
     const double range = static_cast<double>(*hi) - low;

@@ -16,7 +16,8 @@ public:
 
     explicit CZubBmpPhotometry(QWidget* parent = nullptr);
 
-    // count values of series; all equal, none or a null series: a flat line mid-height.
+    // count values of series, at the columns ZubProfileColumns picks; all equal, none or a
+    // null series: a flat line mid-height.
     void SetProfile(int count, const int* series);
     // The marker at index of count frames across the plot; at 0 when count is not positive.
     void SetProfileMarker(int index, int count);
