@@ -95,6 +95,8 @@ public:
     SZubRunState RunState() const;
     // A pass is reading (a SER file open, or a decoder running).
     bool IsSourceActive() const { return m_bSerPassOpen || m_nGraphState == 2; }
+    // The row order of every frame, mean, mask and patch of the run (see ZubRowsBottomUp).
+    bool RowsBottomUp() const { return ZubRowsBottomUp(m_bSer); }
 
     // The record of frame n (1-based), or null outside the records.
     CZubCandidate* Record(int n);

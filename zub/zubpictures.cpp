@@ -17,11 +17,11 @@ constexpr uint16_t kDigits[10] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF
 constexpr uint8_t kKivColour[3] = {0, 200, 255};
 constexpr uint8_t kZubColour[3] = {255, 220, 0};
 
-// Pixels in the source's row order, turned upright: media frames come bottom line first.
+// Pixels in the source's row order, turned upright.
 SZubPicture Upright(const CZubDoc& doc, int width, int height, int channels, std::vector<uint8_t> pixels)
 {
     SZubPicture picture{width, height, channels, std::move(pixels)};
-    if (!doc.m_bSer)
+    if (doc.RowsBottomUp())
     {
         const size_t row = static_cast<size_t>(width) * channels;
         for (int y = 0; y < height / 2; ++y)
@@ -108,7 +108,7 @@ SZubPicture ZubDetectionPicture(const CZubDoc& doc)
     {
         const CZubImpact& c = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
         const int x = c.m_ptRel.x + w / 2;
-        const int y = doc.m_bSer ? c.m_ptRel.y + h / 2 : h - 1 - (c.m_ptRel.y + h / 2);
+        const int y = ZubPictureLine(c.m_ptRel.y + h / 2, h, doc.RowsBottomUp());
         const uint8_t* colour = c.m_iAlgorithm == 2 ? kZubColour : kKivColour;
         Circle(picture, x, y, colour);
         Number(picture, x + kCircleRadius, y - kCircleRadius - 5 * kDigitScale, i + 1, colour);
@@ -125,7 +125,7 @@ bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame)
     const size_t rowBytes = static_cast<size_t>(picture.iWidth) * picture.iChannels;
     for (int y = 0; y < picture.iHeight; ++y)
     {
-        const uint8_t* src = picture.pixels.data() + (picture.iHeight - 1 - y) * rowBytes;
+        const uint8_t* src = picture.pixels.data() + y * rowBytes;
         uint8_t* dst = frame.GetRowRGB(y);
         for (int x = 0; x < picture.iWidth; ++x, src += picture.iChannels, dst += 3)
         {
@@ -136,4 +136,12 @@ bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame)
         }
     }
     return true;
+}
+
+SZubPoint ZubPicturePosition(const CZubDoc& doc, const CZubImpact& impact)
+{
+    // The centre of mass is truncated toward row 0: upward in a top-down picture, downward in
+    // a bottom-up one; one row up makes both truncate the same way.
+    const int y = impact.m_ptRel.y;
+    return {impact.m_ptRel.x, doc.RowsBottomUp() ? 1 - y : y};
 }

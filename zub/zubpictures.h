@@ -4,11 +4,14 @@
 // row order, 8 bits per sample.
 #pragma once
 
+#include "zubtypes.h"
+
 #include <cstdint>
 #include <vector>
 
 class CZubDoc;
 class CZubFrame;
+class CZubImpact;
 
 struct SZubPicture
 {
@@ -25,6 +28,9 @@ SZubPicture ZubMeanPicture(const CZubDoc& doc);
 SZubPicture ZubMaskPicture(const CZubDoc& doc);
 SZubPicture ZubDetectionPicture(const CZubDoc& doc);
 
-// The picture as a 24-bit frame for the image window, which draws row 0 at the bottom; false
-// (and an empty frame) for an empty picture.
+// The picture as a 24-bit frame, rows top first; false (and an empty frame) for an empty picture.
 bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame);
+
+// The candidate's position from the planet's centre as the picture is read: x to the right,
+// y downward, whatever the source's row order. What every front end shows and prints.
+SZubPoint ZubPicturePosition(const CZubDoc& doc, const CZubImpact& impact);

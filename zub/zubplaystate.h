@@ -82,6 +82,8 @@ public:
     // The frame on show: 24-bit, laid out as the header says; FrameSerial changes with every
     // frame shown.
     const BITMAPINFOHEADER& Header() const;
+    // The frame's row order (see ZubRowsBottomUp).
+    bool RowsBottomUp() const { return ZubRowsBottomUp(m_bSer); }
     const uint8_t* Pixels() const;
     size_t PixelBytes() const;
     uint64_t FrameSerial() const { return m_serial; }

@@ -45,6 +45,20 @@ struct BITMAPINFOHEADER
 };
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER must be 40 bytes");
 
+// Row order of a frame buffer: the media source delivers the bottom line first (as a bitmap
+// with positive height stores it), a SER file its top line first. Every display and written
+// picture shows the video as its file stores it, first row at the top, through these two.
+constexpr bool ZubRowsBottomUp(bool bSer)
+{
+    return !bSer;
+}
+
+// The picture line (0 at the top) that shows buffer row `row` of a frame `height` rows high.
+constexpr int ZubPictureLine(int row, int height, bool bBottomUp)
+{
+    return bBottomUp ? height - 1 - row : row;
+}
+
 // Bytes in one 24-bit row of the given width, padded to a multiple of 4.
 constexpr int64_t ZubStride24(int64_t width)
 {

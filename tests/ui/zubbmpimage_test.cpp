@@ -75,7 +75,7 @@ private slots:
 
         CZubFrame gray;
         FillGray(gray, 4, 3, [](int x, int y) { return 10 * (y + 1) + x; });
-        view.SetImage(&gray);
+        view.SetImage(&gray, true);
         QImage shot = Grab(view);
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 4; ++x)
@@ -86,15 +86,15 @@ private slots:
         colour.Create(2, 2, FRAME_COLOR_RGB24);
         uint8_t* bgr = colour.GetPixelRGB(1, 0);
         bgr[0] = 1, bgr[1] = 2, bgr[2] = 3;
-        view.SetImage(&colour);
+        view.SetImage(&colour, true);
         QCOMPARE(Grab(view).pixel(1, 1), qRgb(3, 2, 1));
 
         CZubFrame accumulator;
         accumulator.Create(4, 4, FRAME_MONO16);
-        view.SetImage(&accumulator);  // not a displayable layout
+        view.SetImage(&accumulator, true);  // not a displayable layout
         QVERIFY(!view.HasPicture());
-        view.SetImage(&colour);
-        view.SetImage(nullptr);
+        view.SetImage(&colour, true);
+        view.SetImage(nullptr, true);
         QCOMPARE(Grab(view), face);
     }
 
@@ -104,28 +104,28 @@ private slots:
         view.resize(40, 40);
         CZubFrame frame;
         FillGray(frame, 40, 40, [](int, int) { return 0; });
-        view.SetImage(&frame);
+        view.SetImage(&frame, true);
         CZubCandidate record;
-        record.m_ptKiv = {20, 10};
+        record.m_ptKiv = {20, 9};
         view.SetMark(record);
         QVERIFY(BoundsOf(Grab(view), kGreen).isNull());  // no value, no mark
         record.m_iKivValue = 7;
         view.SetMark(record);
-        // Around (x, h - y) = (20, 30): the box (15, 25) .. (25, 35), right and bottom excluded.
+        // Around (x, h - 1 - y) = (20, 30): the box (15, 25) .. (25, 35), right and bottom excluded.
         QCOMPARE(BoundsOf(Grab(view), kGreen), QRect(QPoint(15, 25), QPoint(24, 34)));
 
         view.SetCrop(true);
         view.resize(700, 520);
         FillGray(frame, 1024, 768, [](int x, int y) { return (x + 3 * y) & 0xff; });
-        view.SetImage(&frame);
-        record.m_ptKiv = {100, 200};
+        view.SetImage(&frame, true);
+        record.m_ptKiv = {100, 199};
         view.SetMark(record);
         const QImage shot = Grab(view);
         QCOMPARE(shot.pixel(0, 479), qRgb(0, 0, 0));  // frame row 0 on the bottom line
         const int corner = (639 + 3 * 479) & 0xff;
         QCOMPARE(shot.pixel(639, 0), qRgb(corner, corner, corner));
         QCOMPARE(shot.pixel(640, 0), view.palette().color(QPalette::Button).rgb());
-        QCOMPARE(BoundsOf(shot, kGreen).center(), QPoint(99, 279));  // (100, 480 - 200)
+        QCOMPARE(BoundsOf(shot, kGreen).center(), QPoint(99, 279));  // (100, 480 - 1 - 199)
     }
 
     void DrawsTheCrosshairWithItsGaps()
@@ -134,8 +134,8 @@ private slots:
         view.resize(110, 90);
         CZubFrame frame;
         FillGray(frame, 100, 80, [](int, int) { return 50; });
-        view.SetImage(&frame);
-        view.SetCenter(50, 30);  // screen (50, 80 - 30)
+        view.SetImage(&frame, true);
+        view.SetCenter(50, 29);  // screen (50, 80 - 1 - 29)
         const QImage shot = Grab(view);
         const auto green = [&](int x, int y) { return shot.pixel(x, y) == kGreen; };
         // Horizontal: [0, 40) and [60, 100); the circle's box is 40 .. 59.
@@ -155,7 +155,7 @@ private slots:
         FillGray(frame, 10, 10, [](int, int) { return 200; });
         FillGray(mask, 10, 10, [](int x, int y) { return x < 5 && y < 8 ? 1 : 0; });
         FillGray(wrongSize, 4, 4, [](int, int) { return 0; });
-        view.SetImage(&frame);
+        view.SetImage(&frame, true);
         view.OverlayMask(wrongSize);  // refused
         view.OverlayMask(mask);
         const QImage shot = Grab(view);
@@ -172,8 +172,8 @@ private slots:
             std::fill_n(mean.GetRow16(y), 3000, static_cast<uint16_t>(y < 1000 ? 100 : 510));
         CZubShowFrameDlg dialog;
         dialog.SetTitle("Mean image of 12 frames");
-        dialog.ShowFrame(mean);
-        dialog.SetCenter(2500, 1500);
+        dialog.ShowFrame(mean, true);
+        dialog.SetCenter(2500, 1499);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.windowTitle(), QString("Mean image of 12 frames"));
@@ -186,7 +186,7 @@ private slots:
         const QImage shot = Grab(*dialog.Image());
         QCOMPARE(shot.pixel(10, 1990), qRgb(50, 50, 50));  // 100 of 510, stretched
         QCOMPARE(shot.pixel(10, 10), qRgb(255, 255, 255));
-        QCOMPARE(shot.pixel(2900, 500), kGreen);  // crosshair at (2500, 2000 - 1500)
+        QCOMPARE(shot.pixel(2900, 500), kGreen);  // crosshair at (2500, 2000 - 1 - 1499)
         QVERIFY(dialog.grab().save(ZubScreenshotPath("zubshowframedlg-large.png")));
     }
 
@@ -196,7 +196,7 @@ private slots:
         MakePlanet(mean, mask, 360, 270);
         CZubShowFrameDlg dialog;
         dialog.SetTitle("Mask frame");
-        dialog.ShowFrameWithMask(mean, mask);
+        dialog.ShowFrameWithMask(mean, mask, true);
         dialog.SetCenter(180, 135);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));

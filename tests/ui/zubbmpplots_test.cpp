@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(Grab(thumb).pixel(16, 16), qRgb(255, 255, 255));
         std::vector<uint8_t> pixels(CZubBmpImgResult::kBytes, 90);
         pixels[0] = 1, pixels[1] = 2, pixels[2] = 3;  // row 0, column 0: blue, green, red
-        thumb.SetThumbnail(pixels.data());
+        thumb.SetThumbnail(pixels.data(), 3, true);
         QImage shot = Grab(thumb);
         QVERIFY(shot.pixel(0, 31) == qRgb(3, 2, 1) && shot.pixel(0, 0) == qRgb(90, 90, 90));
 

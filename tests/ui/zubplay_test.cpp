@@ -58,7 +58,7 @@ bool Shows(const CZubPlay& player, const BITMAPINFOHEADER& bih, const uint8_t* p
         return false;
     const int64_t stride = ZubStride24(bih.biWidth);
     for (int row = 0; row < bih.biHeight; ++row)
-        if (std::memcmp(picture.constScanLine(bih.biHeight - 1 - row), pixels + row * stride, bih.biWidth * 3) != 0)
+        if (std::memcmp(picture.constScanLine(ZubPictureLine(row, bih.biHeight, player.Core().RowsBottomUp())), pixels + row * stride, bih.biWidth * 3) != 0)
             return false;
     return true;
 }
@@ -255,10 +255,10 @@ private slots:
     {
         CZubPlayImg picture(nullptr);
         const std::vector<uint8_t> pixels(ZubStride24(6) * 3, 0x80);
-        QVERIFY(picture.SetPlayFrame({40, 4, 2, 1, 24, 0, 0, 0, 0, 0, 0}, pixels.data(), pixels.size()));
-        QVERIFY(picture.SetPlayFrame({40, 6, 3, 1, 24, 0, 0, 0, 0, 0, 0}, pixels.data(), pixels.size()));
+        QVERIFY(picture.SetPlayFrame({40, 4, 2, 1, 24, 0, 0, 0, 0, 0, 0}, pixels.data(), pixels.size(), true));
+        QVERIFY(picture.SetPlayFrame({40, 6, 3, 1, 24, 0, 0, 0, 0, 0, 0}, pixels.data(), pixels.size(), true));
         QCOMPARE(picture.Picture().size(), QSize(6, 3));
-        QVERIFY(!picture.SetPlayFrame({40, 8, 3, 1, 24, 0, 0, 0, 0, 0, 0}, pixels.data(), pixels.size()));
+        QVERIFY(!picture.SetPlayFrame({40, 8, 3, 1, 24, 0, 0, 0, 0, 0, 0}, pixels.data(), pixels.size(), true));
         QCOMPARE(picture.size(), QSize(6, 3));
     }
 

@@ -535,15 +535,6 @@ int DetectionIncrease(const CZubDoc& doc, const CZubImpact& impact)
     return (impact.m_iAlgorithm == 1 ? record->m_iKivValue : record->m_iZubValue) - record->m_iLevel;
 }
 
-// The candidate's position from the planet's centre as the picture is read: x to the right,
-// y downward. SER frames hold their top line first, decoded media frames their bottom line.
-// The centre of mass is truncated toward row 0: upward in a SER picture, downward in a
-// decoded one; one row up makes both truncate the same way.
-SZubPoint PicturePosition(const CZubDoc& doc, const CZubImpact& impact)
-{
-    return {impact.m_ptRel.x, doc.m_bSer ? impact.m_ptRel.y : 1 - impact.m_ptRel.y};
-}
-
 // Detections left after the duplicate rejection; the list keeps the strongest 15 of them.
 int DetectionCount(const CZubDoc& doc)
 {
@@ -575,7 +566,7 @@ void PrintSummary(const std::string& video, const CZubDoc& doc)
     for (int i = 0; i < count; ++i)
     {
         const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
-        const SZubPoint at = PicturePosition(doc, impact);
+        const SZubPoint at = ZubPicturePosition(doc, impact);
         std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  increase %3d", i + 1,
                     impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm),
                     DetectionIncrease(doc, impact));
@@ -668,7 +659,7 @@ std::string JsonCandidates(const CZubDoc& doc)
     for (int i = 0; i < doc.CandidateCount(); ++i)
     {
         const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
-        const SZubPoint at = PicturePosition(doc, impact);
+        const SZubPoint at = ZubPicturePosition(doc, impact);
         CZubJsonObject c;
         c.Add("number", i + 1).Add("frame", impact.m_iFrame).Add("x", at.x).Add("y", at.y);
         c.Add("algorithm", ZubAlgorithmText(impact.m_iAlgorithm)).Add("increase", DetectionIncrease(doc, impact));

@@ -279,7 +279,7 @@ void CMainFrame::OnViewMean()
 {
     CZubShowFrameDlg dialog(this);
     dialog.SetTitle(QString::asprintf("Mean image of %i frames", m_pDoc->m_nAvgFrames));
-    dialog.ShowFrame(m_pDoc->m_frameMean);
+    dialog.ShowFrame(m_pDoc->m_frameMean, m_pDoc->RowsBottomUp());
     dialog.exec();
 }
 
@@ -287,7 +287,7 @@ void CMainFrame::OnViewMask()
 {
     CZubShowFrameDlg dialog(this);
     dialog.SetTitle("Mask frame");
-    dialog.ShowFrameWithMask(m_pDoc->m_frameMean, m_pDoc->m_frameMask);
+    dialog.ShowFrameWithMask(m_pDoc->m_frameMean, m_pDoc->m_frameMask, m_pDoc->RowsBottomUp());
     dialog.exec();
 }
 

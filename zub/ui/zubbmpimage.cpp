@@ -42,8 +42,9 @@ CZubBmpImage::CZubBmpImage(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CZubBmpImage::SetImage(const CZubFrame* frame)
+void CZubBmpImage::SetImage(const CZubFrame* frame, bool bBottomUp)
 {
+    m_bBottomUp = bBottomUp;
     const bool usable = frame && frame->m_iWidth > 0 && frame->m_iHeight > 0
                         && (frame->m_iBits == FRAME_MONO8 || frame->m_iBits == FRAME_COLOR_RGB24);
     if (!usable || !AllocatePicture(frame->m_iWidth, frame->m_iHeight))
@@ -78,7 +79,7 @@ void CZubBmpImage::CopyRows24(const CZubFrame& frame)
     const int rows = ReadableRows(frame);
     for (int y = 0; y < height; ++y)
     {
-        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(height - 1 - y));
+        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(ZubPictureLine(y, height, m_bBottomUp)));
         if (y >= rows)
         {
             std::fill(out, out + width, qRgb(0, 0, 0));
@@ -98,7 +99,7 @@ void CZubBmpImage::CopyRows8(const CZubFrame& frame)
     const int rows = ReadableRows(frame);
     for (int y = 0; y < height; ++y)
     {
-        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(height - 1 - y));
+        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(ZubPictureLine(y, height, m_bBottomUp)));
         if (y >= rows)
         {
             std::fill(out, out + width, gray[0]);
@@ -127,7 +128,7 @@ void CZubBmpImage::OverlayMask(const CZubFrame& mask)
     for (int y = 0; y < rows; ++y)
     {
         const uint8_t* in = mask.GetRow(y);
-        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(height - 1 - y));
+        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(ZubPictureLine(y, height, m_bBottomUp)));
         for (int x = 0; x < width; ++x)
             if (in[x] != 1)
                 out[x] = (out[x] & 0xff00ffffu) | (128u << 16);
@@ -137,6 +138,11 @@ void CZubBmpImage::OverlayMask(const CZubFrame& mask)
 void CZubBmpImage::SetCenter(int x, int y)
 {
     m_ptCenter = SZubPoint{x, y};
+}
+
+QPoint CZubBmpImage::ScreenPoint(SZubPoint frame) const
+{
+    return QPoint(frame.x, ZubPictureLine(frame.y, m_image.height(), m_bBottomUp));
 }
 
 void CZubBmpImage::paintEvent(QPaintEvent*)
@@ -149,10 +155,10 @@ void CZubBmpImage::paintEvent(QPaintEvent*)
     const int height = m_image.height();
     if (m_bCrop && (width > kCropWidth || height > kCropHeight))
     {
-        // Frame rows 0 .. hc - 1 are the picture's last hc lines.
+        // Frame rows 0 .. hc - 1: the picture's last hc lines when bottom-up, else its first.
         const int wc = std::min(width, kCropWidth);
         const int hc = std::min(height, kCropHeight);
-        painter.drawImage(QPoint(0, 0), m_image, QRect(0, height - hc, wc, hc));
+        painter.drawImage(QPoint(0, 0), m_image, QRect(0, m_bBottomUp ? height - hc : 0, wc, hc));
         PaintMark(painter, hc);
     }
     else
@@ -168,7 +174,7 @@ void CZubBmpImage::PaintMark(QPainter& painter, int pictureHeight) const
     if (m_iMarkValue <= 0)
         return;
     const int sx = m_ptMark.x;
-    const int sy = pictureHeight - m_ptMark.y;
+    const int sy = ZubPictureLine(m_ptMark.y, pictureHeight, m_bBottomUp);
     painter.setPen(QPen(kMarkColour, 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(ZubEllipseRect(sx - kMarkRadius, sy - kMarkRadius, sx + kMarkRadius,
@@ -181,8 +187,9 @@ void CZubBmpImage::PaintCrosshair(QPainter& painter) const
         return;
     const int width = m_image.width();
     const int height = m_image.height();
-    const int cx = m_ptCenter.x;
-    const int cy = height - m_ptCenter.y;
+    const QPoint centre = ScreenPoint(m_ptCenter);
+    const int cx = centre.x();
+    const int cy = centre.y();
     const int r = kCrosshairRadius;
     painter.setPen(QPen(kMarkColour, 1));
     painter.setBrush(Qt::NoBrush);

@@ -1,6 +1,7 @@
 #include "zubbmpimgresult.h"
 
 #include "zubpaint.h"
+#include "zubtypes.h"
 
 #include <QPainter>
 
@@ -12,7 +13,7 @@ CZubBmpImgResult::CZubBmpImgResult(QWidget* parent)
     m_image.fill(Qt::white);
 }
 
-void CZubBmpImgResult::SetThumbnail(const uint8_t* pixels, int pixelBytes)
+void CZubBmpImgResult::SetThumbnail(const uint8_t* pixels, int pixelBytes, bool bBottomUp)
 {
     if (!pixels)
     {
@@ -21,7 +22,7 @@ void CZubBmpImgResult::SetThumbnail(const uint8_t* pixels, int pixelBytes)
     }
     for (int y = 0; y < kSide; ++y)
     {
-        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(kSide - 1 - y));
+        QRgb* out = reinterpret_cast<QRgb*>(m_image.scanLine(ZubPictureLine(y, kSide, bBottomUp)));
         if (pixelBytes == 1)
         {
             const uint8_t* in = pixels + kSide * y;

@@ -17,9 +17,9 @@ public:
 
     explicit CZubBmpImgResult(QWidget* parent = nullptr);
 
-    // 32 bottom-up rows of 32 pixels, each blue, green, red (pixelBytes 3) or the gray value
-    // (1); null shows white.
-    void SetThumbnail(const uint8_t* pixels, int pixelBytes = 3);
+    // 32 rows of 32 pixels, each blue, green, red (pixelBytes 3) or the gray value (1), bottom
+    // line first when bBottomUp (CZubDoc::RowsBottomUp); null shows white.
+    void SetThumbnail(const uint8_t* pixels, int pixelBytes, bool bBottomUp);
     void ClearThumbnail();
     // Takes effect at the next repaint.
     void ShowCircles(int on) { m_iShowCircles = on; }
@@ -28,6 +28,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QImage m_image;  // screen order: buffer row i is line 31 - i
+    QImage m_image;  // screen order, top line first
     int m_iShowCircles = 0;
 };

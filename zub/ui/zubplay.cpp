@@ -179,7 +179,7 @@ void CZubPlay::ShowNewFrame()
     if (m_core.FrameSerial() == m_shownSerial)
         return;
     m_shownSerial = m_core.FrameSerial();
-    if (m_pPicture->SetPlayFrame(m_core.Header(), m_core.Pixels(), m_core.PixelBytes()))
+    if (m_pPicture->SetPlayFrame(m_core.Header(), m_core.Pixels(), m_core.PixelBytes(), m_core.RowsBottomUp()))
         emit FrameShown();
     else
         ZubTrace("Player: frame of %i x %i, %i bits, %zu bytes not shown.", m_core.Header().biWidth,

@@ -12,7 +12,7 @@ CZubPlayImg::CZubPlayImg(QWidget* owner) : QWidget(owner, Qt::Window)
     resize(320, 240);
 }
 
-bool CZubPlayImg::SetPlayFrame(const BITMAPINFOHEADER& bih, const uint8_t* pixels, size_t bytes)
+bool CZubPlayImg::SetPlayFrame(const BITMAPINFOHEADER& bih, const uint8_t* pixels, size_t bytes, bool bBottomUp)
 {
     const int width = bih.biWidth;
     const int height = std::abs(bih.biHeight);
@@ -28,10 +28,9 @@ bool CZubPlayImg::SetPlayFrame(const BITMAPINFOHEADER& bih, const uint8_t* pixel
             return false;
         setFixedSize(width, height);
     }
-    const bool bBottomUp = bih.biHeight > 0;
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     for (int row = 0; row < height; ++row)
-        std::memcpy(m_image.scanLine(bBottomUp ? height - 1 - row : row), pixels + row * stride, rowBytes);
+        std::memcpy(m_image.scanLine(ZubPictureLine(row, height, bBottomUp)), pixels + row * stride, rowBytes);
     update();
     return true;
 }

@@ -16,10 +16,11 @@ public:
     // A window of its own, owned by the player; hidden until the player shows it.
     explicit CZubPlayImg(QWidget* owner);
 
-    // Copies a 24-bit frame laid out as the header says (bottom line first when biHeight is
-    // positive) and repaints. The picture and the window follow the frame's size. False,
-    // keeping the picture, for another layout or a buffer shorter than the header says.
-    bool SetPlayFrame(const BITMAPINFOHEADER& bih, const uint8_t* pixels, size_t bytes);
+    // Copies a 24-bit frame laid out as the header says, bottom line first when bBottomUp
+    // (CZubPlayState::RowsBottomUp), and repaints. The picture and the window follow the
+    // frame's size. False, keeping the picture, for another layout or a buffer shorter than
+    // the header says.
+    bool SetPlayFrame(const BITMAPINFOHEADER& bih, const uint8_t* pixels, size_t bytes, bool bBottomUp);
 
     // Top line first; null before the first frame.
     const QImage& Picture() const { return m_image; }

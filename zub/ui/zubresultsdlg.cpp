@@ -88,8 +88,9 @@ void CZubResultsDlg::Show()
         m_ui->candidateCombo->setCurrentIndex(m_iSelected);
     }
     m_ui->detectedEdit->setText(QString::number(impact.m_iFrame));
-    m_ui->xEdit->setText(QString::number(impact.m_ptRel.x));
-    m_ui->yEdit->setText(QString::number(impact.m_ptRel.y));
+    const SZubPoint at = ZubPicturePosition(m_doc, impact);
+    m_ui->xEdit->setText(QString::number(at.x));
+    m_ui->yEdit->setText(QString::number(at.y));
     m_ui->algorithmEdit->setText(QString::fromUtf8(ZubAlgorithmText(impact.m_iAlgorithm)));
     if (m_bTimes)
         m_ui->utcEdit->setText(QString::fromStdString(m_doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1)));
@@ -108,7 +109,8 @@ void CZubResultsDlg::ShowFrame(int p)
     for (int i = 0; i < kZubStripThumbnails; ++i)
     {
         const int index = ZubStripFrameIndex(p, i, frames);
-        m_thumbs[static_cast<size_t>(i)]->SetThumbnail(index < 0 ? nullptr : impact.GetPatch(index), impact.m_nPatchPixelBytes);
+        m_thumbs[static_cast<size_t>(i)]->SetThumbnail(index < 0 ? nullptr : impact.GetPatch(index), impact.m_nPatchPixelBytes,
+                                                     m_doc.RowsBottomUp());
     }
     {
         const QSignalBlocker blocker(m_ui->frameSlider);
@@ -138,7 +140,7 @@ void CZubResultsDlg::OnShowFrameCandidate()
         return;
     CZubShowFrameDlg frame(this);
     frame.SetTitle(QString::asprintf("Candidate in frame %i", impact.m_iFrame));
-    frame.ShowFrame(impact.m_frame);
+    frame.ShowFrame(impact.m_frame, m_doc.RowsBottomUp());
     frame.SetCenter(impact.m_ptFrame.x, impact.m_ptFrame.y);
     frame.exec();
 }
@@ -150,7 +152,7 @@ void CZubResultsDlg::OnShowDetectionImage()
         return;
     CZubShowFrameDlg window(this);
     window.SetTitle("Detection image");
-    window.ShowFrame(picture);
+    window.ShowFrame(picture, false);
     window.exec();
 }
 
@@ -163,8 +165,8 @@ QImage CZubResultsDlg::EvidenceImage() const
                  .arg(m_ui->candidateCombo->currentText())
                  .arg(impact.m_iFrame)
                  .arg(ZubAlgorithmText(impact.m_iAlgorithm))
-                 .arg(impact.m_ptRel.x)
-                 .arg(impact.m_ptRel.y);
+                 .arg(ZubPicturePosition(m_doc, impact).x)
+                 .arg(ZubPicturePosition(m_doc, impact).y);
     if (m_bTimes && !m_ui->utcEdit->text().isEmpty())
         lines << "Detected at " + m_ui->utcEdit->text() + " UTC";
     // The frame numbers the thumbnails show; white ones, outside the frames, show none.

@@ -25,26 +25,26 @@ void CZubShowFrameDlg::SetTitle(const QString& title)
     setWindowTitle(title);
 }
 
-void CZubShowFrameDlg::ShowFrame(const CZubFrame& frame)
+void CZubShowFrameDlg::ShowFrame(const CZubFrame& frame, bool bBottomUp)
 {
     if (frame.m_iBits == FRAME_MONO16)
     {
         CZubFrame reduced;
         reduced.Create(frame.m_iWidth, frame.m_iHeight, FRAME_MONO8);
         reduced.ConvertTo8bpp(frame);
-        m_ui->image->SetImage(&reduced);
+        m_ui->image->SetImage(&reduced, bBottomUp);
     }
     else
     {
-        m_ui->image->SetImage(&frame);
+        m_ui->image->SetImage(&frame, bBottomUp);
     }
     const QSize picture = m_ui->image->PictureSize();
     m_ui->image->setFixedSize(picture.isEmpty() ? QSize(1, 1) : picture);
 }
 
-void CZubShowFrameDlg::ShowFrameWithMask(const CZubFrame& frame, const CZubFrame& mask)
+void CZubShowFrameDlg::ShowFrameWithMask(const CZubFrame& frame, const CZubFrame& mask, bool bBottomUp)
 {
-    ShowFrame(frame);
+    ShowFrame(frame, bBottomUp);
     m_ui->image->OverlayMask(mask);
 }
 
@@ -67,7 +67,8 @@ void CZubShowFrameDlg::ScrollToCenter()
         return;
     layout()->activate();
     const QSize viewport = m_ui->scrollArea->viewport()->size();
-    m_ui->scrollArea->ensureVisible(center.x, m_ui->image->height() - center.y,
+    const QPoint at = m_ui->image->ScreenPoint(center);
+    m_ui->scrollArea->ensureVisible(at.x(), at.y(),
                                     viewport.width() / 2, viewport.height() / 2);
 }
 

@@ -23,9 +23,10 @@ public:
     ~CZubShowFrameDlg() override;
 
     void SetTitle(const QString& title);
-    // 8 and 24-bit frames as they are; a 16-bit mean frame stretched to 8 bits.
-    void ShowFrame(const CZubFrame& frame);
-    void ShowFrameWithMask(const CZubFrame& frame, const CZubFrame& mask);
+    // 8 and 24-bit frames as they are; a 16-bit mean frame stretched to 8 bits. `bBottomUp`:
+    // the buffers hold the picture's bottom line first (CZubDoc::RowsBottomUp).
+    void ShowFrame(const CZubFrame& frame, bool bBottomUp);
+    void ShowFrameWithMask(const CZubFrame& frame, const CZubFrame& mask, bool bBottomUp);
     void SetCenter(int x, int y);
 
     CZubBmpImage* Image() const;

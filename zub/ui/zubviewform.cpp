@@ -88,7 +88,7 @@ int CZubViewForm::HandlerDepth() const
 
 void CZubViewForm::ClearImage()
 {
-    m_ui->image->SetImage(nullptr);
+    m_ui->image->SetImage(nullptr, false);
     m_ui->image->update();
     m_ui->histogram->ClearHistogram();
 }
@@ -107,7 +107,7 @@ void CZubViewForm::ShowFields(bool bImage, bool bEraseBackground)
         m_ui->editFileName->setText(fileName);
     if (!bImage)
         return;
-    m_ui->image->SetImage(&view.m_frameImage);
+    m_ui->image->SetImage(&view.m_frameImage, m_pView->GetDocument().RowsBottomUp());
     m_ui->image->SetMark(view.m_record);
     m_ui->image->update();
     // Erasing the plot's background takes its bars away until the next frame's histogram.
