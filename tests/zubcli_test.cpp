@@ -432,18 +432,24 @@ TEST_F(ZubCli, SeveralVideosAtOnceInOrderAndAsJson)
     EXPECT_EQ(ZubJsonString("a\"b\\c\nd\x01\xff\xc3\xa9"), "\"a\\\"b\\\\c\\nd\\u0001\\ufffd\xc3\xa9\"");
 }
 
-// scripts/run adds its sample video only when no argument names a video: an option's value
-// is not one.
+// scripts/run adds its sample video only when no argument names a video, as zubcli reads
+// them: an option's value is not one.
 TEST_F(ZubCli, RunScriptTellsOptionValuesFromVideos)
 {
     auto needsSample = [](const std::string& args) {
-        const std::string command = "bash -c '. \"" ZUB_SOURCE_DIR "/scripts/run\" && needs_sample " + args + "'";
+        const std::string command = "bash -c 'zubcli=\"" ZUBCLI_PATH "\"; . \"" ZUB_SOURCE_DIR
+                                    "/scripts/run\" && needs_sample " + args + "'";
         return std::system(command.c_str()) == 0;
     };
     EXPECT_TRUE(needsSample("--set KIV_Algorithm.MinIncrBright=25"));
-    EXPECT_TRUE(needsSample("--csv out.csv --channel red --quiet"));
+    EXPECT_TRUE(needsSample("--csv out.csv --channel red --quiet --jobs 2 --images pics"));
     EXPECT_FALSE(needsSample("--set KIV_Algorithm.MinIncrBright=25 night.ser"));
+    EXPECT_FALSE(needsSample("--jobs 2 -- --odd-name.ser"));
     EXPECT_FALSE(needsSample("--csv")) << "zubcli reports the missing value";
+
+    const SCliResult r = RunCli({"--list-videos", "--jobs", "2", "a.ser", "--", "-b.avi"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a.ser\n-b.avi\n");
 }
 
 TEST_F(ZubCli, ImagesOfTheRunAreWrittenAsPng)

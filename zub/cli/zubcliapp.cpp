@@ -59,6 +59,7 @@ const char kUsage[] =
     "  --quiet                   only the summary\n"
     "  --timing                  after each video: time and frames per second of every\n"
     "                            pass, the whole run and the video's peak memory\n"
+    "  --list-videos             print the arguments that are videos, one a line, and stop\n"
     "  --help, --version\n"
     "  --                        the end of the options: every argument after it is a video\n"
     "\n"
@@ -72,6 +73,7 @@ struct SOptions
     int nChannel = 0;
     int nJobs = 0;  // 0: the number of cores
     bool bSimulate = false;
+    bool bListVideos = false;
     bool bQuiet = false;
     bool bLog = false;
     bool bJson = false;
@@ -122,6 +124,8 @@ int ParseOption(int argc, char** argv, int& i, SOptions& o)
         return std::printf("zubcli %s\n", ZUB_VERSION), -1;
     if (arg == "--simulate")
         o.bSimulate = true;
+    else if (arg == "--list-videos")
+        o.bListVideos = true;
     else if (arg == "--quiet" || arg == "-q")
         o.bQuiet = true;
     else if (arg == "--log")
@@ -178,6 +182,13 @@ int ParseArguments(int argc, char** argv, SOptions& o)
         }
         else
             o.videos.push_back(arg);
+    }
+    if (o.bListVideos)
+    {
+        // For scripts that add a video of their own when none is given.
+        for (const std::string& video : o.videos)
+            std::printf("%s\n", video.c_str());
+        return -1;
     }
     if (o.videos.empty())
         return UsageError("no video given");
