@@ -116,6 +116,8 @@ private slots:
         QTRY_VERIFY(player.Core().IsOpen());
         QVERIFY(player.Picture()->isVisible());
         QCOMPARE(player.Picture()->windowTitle(), QString("Play video"));
+        // A tool window of the player, which window managers keep above it and the main window.
+        QVERIFY(player.Picture()->parentWidget() == &player && player.Picture()->windowType() == Qt::Tool);
         QCOMPARE(player.Picture()->size(), QSize(256, 256));
         QCOMPARE(player.Picture()->frameGeometry().bottom() + 1, player.frameGeometry().top());
         QCOMPARE(Counter(player), QString("1"));
@@ -249,6 +251,29 @@ private slots:
         QVERIFY(!player.Picture()->isVisible());
         QVERIFY(Child(player, "closeButton")->isEnabled());
         QCOMPARE(m_shell.m_boxes.size(), size_t(1));
+    }
+
+    void CounterShowsSevenDigits()
+    {
+        SZubSynthOptions o;
+        o.iWidth = 32;
+        o.iHeight = 24;
+        o.iFrames = 1200;
+        std::string error;
+        QVERIFY(ZubSynthWriteSer(o, "long.ser", error));
+        CZubPlay player("long.ser", true, 0);
+        player.show();
+        QTRY_VERIFY(player.Core().IsOpen());
+        Child(player, "playButton")->click();
+        Child(player, "pauseButton")->click();
+        Drag(player, 1178);
+        QCOMPARE(Counter(player), QString("1179"));
+        // The box's text area holds seven digits: none scrolled out of view.
+        const QLineEdit* counter = Child<QLineEdit>(player, "counter");
+        const QMargins text = counter->textMargins();
+        QVERIFY(counter->contentsRect().width() - text.left() - text.right() - 4 >=
+                counter->fontMetrics().horizontalAdvance("1234567"));
+        Child(player, "closeButton")->click();
     }
 
     void PictureFollowsTheFrameSize()

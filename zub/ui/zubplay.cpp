@@ -8,11 +8,32 @@
 #include "zubffmpegplayer.h"
 #endif
 
+#include <QLineEdit>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 namespace
 {
+// Room for seven digits: a long video's frame numbers are never cut to their last digits.
+constexpr int kCounterDigits = 7;
+
+void FitCounter(QLineEdit* counter)
+{
+    QStyleOptionFrame option;
+    option.initFrom(counter);
+    option.lineWidth = counter->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, counter);
+    const QFontMetrics metrics = counter->fontMetrics();
+    const QMargins text = counter->textMargins();
+    const QMargins contents = counter->contentsMargins();
+    // The line edit keeps 2 pixels of its own on each side of the text.
+    const QSize inner(metrics.horizontalAdvance(QString(kCounterDigits, '0')) + 4 + text.left() + text.right() +
+                          contents.left() + contents.right(),
+                      metrics.height());
+    counter->setFixedWidth(counter->style()->sizeFromContents(QStyle::CT_LineEdit, &option, inner, counter).width());
+}
+
 ZubPlayerFactory MediaFactory()
 {
 #ifdef ZUB_HAVE_FFMPEG
@@ -32,6 +53,7 @@ CZubPlay::CZubPlay(const std::string& path, bool bSer, int64_t llAvgTimePerFrame
 {
     m_ui->setupUi(this);
     m_pPicture = new CZubPlayImg(this);
+    FitCounter(m_ui->counter);
     connect(m_ui->playButton, &QPushButton::clicked, this, &CZubPlay::OnPlay);
     connect(m_ui->pauseButton, &QPushButton::clicked, this, &CZubPlay::OnPause);
     connect(m_ui->stopButton, &QPushButton::clicked, this, &CZubPlay::OnStop);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-CZubPlayImg::CZubPlayImg(QWidget* owner) : QWidget(owner, Qt::Window)
+CZubPlayImg::CZubPlayImg(QWidget* owner) : QWidget(owner, Qt::Tool)
 {
     setWindowTitle("Play video");
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -13,7 +13,8 @@ class CZubPlayImg : public QWidget
     Q_OBJECT
 
 public:
-    // A window of its own, owned by the player; hidden until the player shows it.
+    // A tool window of the player: the window manager keeps it above the player and the
+    // main window while both are in use. Hidden until the player shows it.
     explicit CZubPlayImg(QWidget* owner);
 
     // Copies a 24-bit frame laid out as the header says, bottom line first when bBottomUp
