@@ -110,79 +110,115 @@ int MirrorIndex(int index, int size)
     return std::clamp(index, 0, size - 1);
 }
 
-inline uint8_t Mean2(unsigned a, unsigned b)
+// The neighbour sums of one mosaic row, each made over the whole row in a loop of its own (the
+// compiler vectorises those), then read per pixel. Sized once per frame, reused row after row.
+class CMosaicSums
 {
-    return static_cast<uint8_t>((a + b + 1) >> 1);
-}
+public:
+    CMosaicSums(int32_t width, int32_t height, int64_t rowBytes, int shift)
+        : m_width(width), m_height(height), m_rowBytes(rowBytes), m_shift(shift),
+          m_samples(3 * static_cast<size_t>(width)), m_vertical(static_cast<size_t>(width)),
+          m_horizontal(static_cast<size_t>(width)), m_diagonal(static_cast<size_t>(width))
+    {
+    }
 
-inline uint8_t Mean4(unsigned a, unsigned b, unsigned c, unsigned d)
-{
-    return static_cast<uint8_t>((a + b + c + d + 2) >> 2);
-}
+    // Sums row `row` of the raw frame with the rows above and below it (mirrored at the edges).
+    template <int Bytes>
+    void Prepare(const uint8_t* raw, int row)
+    {
+        const uint8_t* above = SamplesOf<Bytes>(raw, MirrorIndex(row - 1, m_height), 0);
+        m_row = SamplesOf<Bytes>(raw, row, 1);
+        const uint8_t* below = SamplesOf<Bytes>(raw, MirrorIndex(row + 1, m_height), 2);
+        uint16_t* vertical = m_vertical.data();
+        for (int32_t x = 0; x < m_width; ++x)
+            vertical[x] = static_cast<uint16_t>(above[x] + below[x]);
+        SumSides(m_row, m_horizontal.data());
+        SumSides(vertical, m_diagonal.data());
+    }
 
-// A mosaic row and the rows above and below it, sampled down to 8 bits.
-template <int Bytes>
-struct SMosaicRows
-{
-    const uint8_t* above;
-    const uint8_t* row;
-    const uint8_t* below;
-    int shift;
-    unsigned Above(int x) const { return Sample<Bytes>(above + x * Bytes, shift); }
-    unsigned Row(int x) const { return Sample<Bytes>(row + x * Bytes, shift); }
-    unsigned Below(int x) const { return Sample<Bytes>(below + x * Bytes, shift); }
-};
-
-// A pixel under the row's own filter (red or blue, `own` its place in blue-green-red):
-// green from its four side neighbours, the colour of the other rows from its four diagonal ones.
-template <int Bytes>
-inline void FillOwnSite(const SMosaicRows<Bytes>& r, int x, int left, int right, int own, uint8_t* out)
-{
-    out[own] = static_cast<uint8_t>(r.Row(x));
-    out[1] = Mean4(r.Row(left), r.Row(right), r.Above(x), r.Below(x));
-    out[2 - own] = Mean4(r.Above(left), r.Above(right), r.Below(left), r.Below(right));
-}
-
-// A green pixel: the row's own colour from left and right, the other one from above and below.
-template <int Bytes>
-inline void FillGreenSite(const SMosaicRows<Bytes>& r, int x, int left, int right, int own, uint8_t* out)
-{
-    out[1] = static_cast<uint8_t>(r.Row(x));
-    out[own] = Mean2(r.Row(left), r.Row(right));
-    out[2 - own] = Mean2(r.Above(x), r.Below(x));
-}
-
-// One mosaic row as blue, green, red, interpolated bilinearly. The edge pixels take mirrored
-// neighbours; the inner ones go by pairs, one of each filter, so that no pixel asks its colour.
-template <int Bytes>
-void ConvertMosaicRow(const uint8_t* const rows[3], uint8_t* dst, int32_t width, int shift,
-                      const CZubSer::SMosaic& mosaic, int row)
-{
-    const SMosaicRows<Bytes> r{rows[0], rows[1], rows[2], shift};
-    const bool redRow = (row & 1) == mosaic.iRedY;
-    const int own = redRow ? 2 : 0;
-    const int ownX = redRow ? mosaic.iRedX : 1 - mosaic.iRedX;
-    const auto fill = [&](int x, int left, int right) {
-        if ((x & 1) == ownX)
-            FillOwnSite(r, x, left, right, own, dst + 3 * x);
+    // Blue, green and red of every pixel of the prepared row, handed to `sink(x, b, g, r)`.
+    // A pixel under the row's own filter (red or blue) takes green from its four side
+    // neighbours and the other rows' colour from its four diagonal ones; a green pixel takes
+    // the row's colour from left and right, the other one from above and below.
+    template <class Sink>
+    void Emit(int row, const CZubSer::SMosaic& mosaic, Sink&& sink) const
+    {
+        const bool redRow = (row & 1) == mosaic.iRedY;
+        const bool ownFirst = (redRow ? mosaic.iRedX : 1 - mosaic.iRedX) == 0;
+        if (redRow)
+            ownFirst ? EmitRow<true, true>(sink) : EmitRow<true, false>(sink);
         else
-            FillGreenSite(r, x, left, right, own, dst + 3 * x);
-    };
-    fill(0, MirrorIndex(-1, width), MirrorIndex(1, width));
-    int x = 1;
-    if (ownX == 1)
-        for (; x + 2 < width; x += 2) {
-            FillOwnSite(r, x, x - 1, x + 1, own, dst + 3 * x);
-            FillGreenSite(r, x + 1, x, x + 2, own, dst + 3 * x + 3);
+            ownFirst ? EmitRow<false, true>(sink) : EmitRow<false, false>(sink);
+    }
+
+private:
+    // The row's layout fixed at compile time, so that the loop asks nothing per pixel.
+    template <bool RedRow, bool OwnFirst, class Sink>
+    void EmitRow(Sink sink) const
+    {
+        const uint8_t* samples = m_row;
+        const uint16_t* vertical = m_vertical.data();
+        const uint16_t* horizontal = m_horizontal.data();
+        const uint16_t* diagonal = m_diagonal.data();
+        const auto put = [&](int32_t x, unsigned own, unsigned green, unsigned cross) {
+            if constexpr (RedRow)
+                sink(x, cross, green, own);
+            else
+                sink(x, own, green, cross);
+        };
+        const auto ownSite = [&](int32_t x) {
+            put(x, samples[x], (horizontal[x] + vertical[x] + 2u) >> 2, (diagonal[x] + 2u) >> 2);
+        };
+        const auto greenSite = [&](int32_t x) { put(x, (horizontal[x] + 1u) >> 1, samples[x], (vertical[x] + 1u) >> 1); };
+        int32_t x = 0;
+        for (; x + 1 < m_width; x += 2) {
+            if constexpr (OwnFirst) {
+                ownSite(x);
+                greenSite(x + 1);
+            } else {
+                greenSite(x);
+                ownSite(x + 1);
+            }
         }
-    else
-        for (; x + 2 < width; x += 2) {
-            FillGreenSite(r, x, x - 1, x + 1, own, dst + 3 * x);
-            FillOwnSite(r, x + 1, x, x + 2, own, dst + 3 * x + 3);
-        }
-    for (; x < width; ++x)
-        fill(x, x - 1, MirrorIndex(x + 1, width));
-}
+        if (x < m_width)
+            OwnFirst ? ownSite(x) : greenSite(x);
+    }
+
+    // Row `row` as 8-bit samples: the file's own bytes, or two-byte samples reduced into `slot`.
+    template <int Bytes>
+    const uint8_t* SamplesOf(const uint8_t* raw, int row, int slot)
+    {
+        const uint8_t* src = raw + row * m_rowBytes;
+        if constexpr (Bytes == 1)
+            return src;
+        uint8_t* dst = m_samples.data() + static_cast<size_t>(slot) * static_cast<size_t>(m_width);
+        for (int32_t x = 0; x < m_width; ++x)
+            dst[x] = Sample<Bytes>(src + Bytes * x, m_shift);
+        return dst;
+    }
+
+    // sums[x] = values[x - 1] + values[x + 1], mirrored at the row's ends.
+    template <class T>
+    void SumSides(const T* values, uint16_t* sums) const
+    {
+        const int32_t last = m_width - 1;
+        sums[0] = static_cast<uint16_t>(values[MirrorIndex(-1, m_width)] + values[MirrorIndex(1, m_width)]);
+        for (int32_t x = 1; x < last; ++x)
+            sums[x] = static_cast<uint16_t>(values[x - 1] + values[x + 1]);
+        if (last > 0)
+            sums[last] = static_cast<uint16_t>(values[last - 1] + values[MirrorIndex(last + 1, m_width)]);
+    }
+
+    int32_t m_width;
+    int32_t m_height;
+    int64_t m_rowBytes;
+    int m_shift;
+    const uint8_t* m_row = nullptr;
+    std::vector<uint8_t> m_samples;  // above, row and below, for two-byte samples
+    std::vector<uint16_t> m_vertical;
+    std::vector<uint16_t> m_horizontal;
+    std::vector<uint16_t> m_diagonal;
+};
 
 CZubSer::SMosaic MosaicOf(int32_t colorId)
 {
@@ -350,7 +386,6 @@ void CZubSer::ClearFacts()
     m_iFrameBytes = m_iRowBytes = 0;
     m_iShift = 0;
     m_convertRow = nullptr;
-    m_convertMosaicRow = nullptr;
     m_mosaic = SMosaic{};
     m_raw.clear();
     m_ticks.clear();
@@ -392,10 +427,8 @@ bool CZubSer::PrepareLayout()
         return false;
     m_iFrameBytes = m_iRowBytes * ImageHeight;
 
-    if (IsMosaic()) {
+    if (IsMosaic())
         m_mosaic = MosaicOf(ColorID);
-        m_convertMosaicRow = twoBytes ? ConvertMosaicRow<2> : ConvertMosaicRow<1>;
-    }
     if (!threeSamples)
         m_convertRow = twoBytes ? ConvertMonoRow<2> : ConvertMonoRow<1>;
     else if (ColorID == kColorRgb)
@@ -574,7 +607,7 @@ bool CZubSer::ReadRawRows(int index, int first, int end, uint8_t* raw) const
 
 void CZubSer::ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const
 {
-    if (m_convertMosaicRow) {
+    if (IsMosaic()) {
         ConvertMosaicRows(raw, first, end, bgr);
         return;
     }
@@ -583,14 +616,40 @@ void CZubSer::ConvertRawRows(const uint8_t* raw, int first, int end, uint8_t* bg
         m_convertRow(raw + row * m_iRowBytes, bgr + row * stride, ImageWidth, m_iShift);
 }
 
+template <class RowAction>
+void CZubSer::ForEachMosaicRow(const uint8_t* raw, int first, int end, RowAction&& action) const
+{
+    if (first >= end)
+        return;
+    CMosaicSums sums(ImageWidth, ImageHeight, m_iRowBytes, m_iShift);
+    const bool twoBytes = PixelDepthPerPlane > 8;
+    for (int row = first; row < end; ++row) {
+        if (twoBytes)
+            sums.Prepare<2>(raw, row);
+        else
+            sums.Prepare<1>(raw, row);
+        action(row, sums);
+    }
+}
+
 void CZubSer::ConvertMosaicRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const
 {
     const int64_t stride = ZubStride24(ImageWidth);
-    for (int32_t row = std::max(first, 0); row < std::min(end, ImageHeight); ++row) {
-        const uint8_t* const rows[3] = {raw + MirrorIndex(row - 1, ImageHeight) * m_iRowBytes, raw + row * m_iRowBytes,
-                                        raw + MirrorIndex(row + 1, ImageHeight) * m_iRowBytes};
-        m_convertMosaicRow(rows, bgr + row * stride, ImageWidth, m_iShift, m_mosaic, row);
-    }
+    ForEachMosaicRow(raw, std::max(first, 0), std::min(end, ImageHeight), [&](int row, const auto& sums) {
+        uint8_t* dst = bgr + row * stride;
+        sums.Emit(row, m_mosaic, [dst, last = ImageWidth - 1](int32_t x, unsigned blue, unsigned green, unsigned red) {
+            // One 4-byte store a pixel: the next pixel overwrites the fourth byte; the row's
+            // last pixel, whose fourth byte is not the row's, is written byte by byte.
+            if (std::endian::native == std::endian::little && x < last) {
+                const uint32_t pixel = blue | green << 8 | red << 16;
+                std::memcpy(dst + 3 * x, &pixel, 4);
+                return;
+            }
+            dst[3 * x] = static_cast<uint8_t>(blue);
+            dst[3 * x + 1] = static_cast<uint8_t>(green);
+            dst[3 * x + 2] = static_cast<uint8_t>(red);
+        });
+    });
 }
 
 bool CZubSer::PrepareReduction(const CZubFrame& tables, int channel, SReduction& r) const
@@ -658,19 +717,21 @@ bool CZubSer::ReduceRawFrame(const uint8_t* raw, CZubFrame& mono, const SReducti
     return true;
 }
 
-// Row by row through one interpolated row, reduced as a 24-bit frame's row is: the same values
-// as the 24-bit way, without a whole 24-bit frame.
+// The gray tables or the channel applied to each interpolated pixel as ReduceColorRow applies
+// them to a 24-bit row: the values of the 24-bit way, without a 24-bit frame.
 bool CZubSer::ReduceMosaicFrame(const uint8_t* raw, CZubFrame& mono, const SReduction& r) const
 {
-    if (!m_convertMosaicRow)
-        return false;
-    std::vector<uint8_t> bgrRow(static_cast<size_t>(ZubStride24(ImageWidth)));
-    for (int32_t row = 0; row < ImageHeight; ++row) {
-        const uint8_t* const rows[3] = {raw + MirrorIndex(row - 1, ImageHeight) * m_iRowBytes, raw + row * m_iRowBytes,
-                                        raw + MirrorIndex(row + 1, ImageHeight) * m_iRowBytes};
-        m_convertMosaicRow(rows, bgrRow.data(), ImageWidth, m_iShift, m_mosaic, row);
-        ReduceColorRow<1, false>(bgrRow.data(), mono.GetRow(row), ImageWidth, 0, r);
-    }
+    ForEachMosaicRow(raw, 0, ImageHeight, [&](int row, const auto& sums) {
+        uint8_t* dst = mono.GetRow(row);
+        if (r.iChannel == 0)
+            sums.Emit(row, m_mosaic, [dst, &r](int32_t x, unsigned blue, unsigned green, unsigned red) {
+                dst[x] = static_cast<uint8_t>(r.aBlue[blue] + r.aGreen[green] + r.aRed[red]);
+            });
+        else
+            sums.Emit(row, m_mosaic, [dst, channel = r.iChannel](int32_t x, unsigned blue, unsigned green, unsigned red) {
+                dst[x] = static_cast<uint8_t>(channel == 1 ? red : channel == 2 ? green : blue);
+            });
+    });
     return true;
 }
 

@@ -171,8 +171,6 @@ public:
 
 private:
     using RowConverter = void (*)(const uint8_t* src, uint8_t* dst, int32_t width, int shift);
-    using MosaicRowConverter = void (*)(const uint8_t* const rows[3], uint8_t* dst, int32_t width, int shift,
-                                        const SMosaic& mosaic, int row);
 
     void ClearFacts();
     void DecodeHeader(const uint8_t* header);
@@ -180,6 +178,9 @@ private:
     void ReportColorReadAsMono(const std::string& path);
     void ConvertMosaicRows(const uint8_t* raw, int first, int end, uint8_t* bgr) const;
     bool ReduceMosaicFrame(const uint8_t* raw, CZubFrame& mono, const SReduction& reduction) const;
+    // Calls action(row, sums) for rows first .. end - 1, their neighbour sums prepared.
+    template <class RowAction>
+    void ForEachMosaicRow(const uint8_t* raw, int first, int end, RowAction&& action) const;
     void CountFrames(int64_t fileSize);
     void ChooseSampleLayout();
     void ReadTimeStamps(int64_t fileSize);
@@ -191,7 +192,6 @@ private:
     int64_t m_iRowBytes = 0;    // one raw row in the file
     int m_iShift = 0;           // right shift of a 16-bit sample down to 8 bits
     RowConverter m_convertRow = nullptr;
-    MosaicRowConverter m_convertMosaicRow = nullptr;  // set for a mosaic only
     SMosaic m_mosaic;
     int32_t m_iNextRead = 0;    // the frame after the last one read
     int32_t m_iCurrentLeft = 0; // m_iCurrent as the reader left it: a change is the caller's
