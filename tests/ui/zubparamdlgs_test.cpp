@@ -118,6 +118,23 @@ private slots:
         QCOMPARE(messages.Take(), QStringList({"Escriba un entero."}));
         QVERIFY(dialog.isVisible() && Find<QWidget>(dialog, "rejectEdit")->hasFocus());
         QCOMPARE(ZubApp().m_params.ROIFactorBright, 0.9);
+
+        // An emptied spin box keeps its empty text when the focus leaves it or Enter is pressed.
+        Type(dialog, "rejectEdit", "20");
+        QWidget* ok = Find<QWidget>(dialog, "okButton");
+        for (const char* name : {"roiFramesEdit", "planetFilterEdit", "darkFramesEdit"})
+        {
+            auto* box = Find<QSpinBox>(dialog, name);
+            Type(dialog, name, "");
+            ZubLeaveBox(box, ok);
+            Click(dialog, "okButton");
+            QCOMPARE(messages.Take(), QStringList({"Escriba un entero."}));
+            QVERIFY(dialog.isVisible() && box->hasFocus() && box->text().isEmpty());
+            QTest::keyClick(box, Qt::Key_Return);
+            QCOMPARE(messages.Take(), QStringList({"Escriba un entero."}));
+            QVERIFY(dialog.isVisible());
+            Type(dialog, name, "3");
+        }
     }
 
     void OptionsWriteSettingsAfterEitherButton()

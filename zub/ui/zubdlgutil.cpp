@@ -146,6 +146,8 @@ bool ZubCheckKeyedIntegers(QWidget* form)
         w->setFocus(Qt::OtherFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(w))
             edit->selectAll();
+        else if (auto* spin = qobject_cast<QAbstractSpinBox*>(w))
+            spin->selectAll();
         return false;
     }
     return true;

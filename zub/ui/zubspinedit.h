@@ -1,5 +1,6 @@
 // An integer box with spin buttons. The buttons keep to their own range and step; a typed
-// value outside that range stays as typed, so that the dialog's checks can see it.
+// value outside that range stays as typed, and so does text that is no integer (an emptied
+// box), so that the dialog's checks can see it.
 #pragma once
 
 #include <QSpinBox>
@@ -24,8 +25,13 @@ public:
 
 protected:
     StepEnabled stepEnabled() const override;
+    // A spin box puts its last value back when it loses the focus or takes Enter.
+    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    bool HoldsInteger() const;
+
     int m_iSpinMin = 0;
     int m_iSpinMax = 99;
 };
