@@ -896,6 +896,18 @@ TEST_F(ZubDocRunTest, UpperCaseSerExtensionGoesToTheMediaSource)
 
 TEST_F(ZubDocRunTest, SerWithoutWholeFramesDoesNotStartARun)
 {
+    // One that cannot be opened, after one that could: its error, and no choice offered on
+    // the earlier file's facts.
+    Params().ProcessAuto = false;
+    run.m_shell.m_choice = EZubVideoChoice::Cancel;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("good.ser", SmallVideo(4))));
+    ASSERT_TRUE(run.HasLine("Process cancelled."));
+    run.m_lines.clear();
+    ZubWriteText("zero.ser", "");
+    ASSERT_TRUE(run.Open("zero.ser"));
+    EXPECT_EQ(run.m_shell.m_messageBoxes, std::vector<std::string>{"Cannot open SER file."});
+    EXPECT_FALSE(run.HasLine("Process cancelled.") || run.HasLine("Frame size: 160 x 120"));
+    EXPECT_EQ(run.m_doc.m_llFrames, 0);
     for (const int32_t headerCount : {0, 5})
     {
         SCOPED_TRACE(headerCount);

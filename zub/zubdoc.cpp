@@ -108,20 +108,22 @@ bool CZubDoc::ReadVideoFacts()
         DisconnectVideo();
         return true;
     }
-    if (m_pSer->Open(m_csPathName))
-    {
-        m_bih = m_pSer->m_bih;
-        m_csSubtype.clear();
-        m_llDuration = m_pSer->FrameCount;
-        m_llAvgTimePerFrame = 0;
-        m_llFrames = m_llDuration;
-        if (const std::string note = m_pSer->MissingFramesNote(); !note.empty())
-            Log().LogText(note);
-    }
-    else
+    // Facts of an earlier file never stand for this one.
+    m_bih = {};
+    m_csSubtype.clear();
+    m_llDuration = m_llAvgTimePerFrame = m_llFrames = 0;
+    if (!m_pSer->Open(m_csPathName))
     {
         Log().Log("Cannot open SER file.");
+        Log().LogView("Process aborted!!!");
+        ZubMessageBox("Cannot open SER file.");
+        return false;
     }
+    m_bih = m_pSer->m_bih;
+    m_llDuration = m_pSer->FrameCount;
+    m_llFrames = m_llDuration;
+    if (const std::string note = m_pSer->MissingFramesNote(); !note.empty())
+        Log().LogText(note);
     m_pSer->Close();
     return true;
 }
