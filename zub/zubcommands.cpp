@@ -4,7 +4,8 @@
 
 namespace
 {
-const std::array<SZubCommand, 18> kCommands{{
+const std::array<SZubCommand, 19> kCommands{{
+    {ID_FILE_NEW, "New", "Crear un nuevo documento", nullptr},  // Ctrl+N only, in no menu
     {ID_FILE_OPEN, "Open...", "Abrir un documento existente", "Abrir"},
     {ID_FILE_MRU_FILE1, "Recent files", "Abrir este documento", nullptr},
     {ID_APP_EXIT, "Quit", "Salir de la aplicación", nullptr},

@@ -313,6 +313,11 @@ bool CZubDoc::OnCommand(UINT id)
     case ID_PROCESS_STOP:
         m_bRunning = false;
         return true;
+    case ID_FILE_NEW:
+        // An untitled document; the data of the last run stays for its windows.
+        if (IZubShell* shell = ZubApp().GetShell())
+            shell->SetDocumentTitle("");
+        return true;
     default:
         return false;
     }

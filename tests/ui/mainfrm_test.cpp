@@ -422,6 +422,14 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return program.Doc().m_csPathName == b.toStdString(); }));
         QVERIFY(program.WaitIdle());
         QCOMPARE(frame.windowTitle(), QString("copy & paste.ser - Zub"));
+        // Ctrl+N: an untitled document, the run's data kept.
+        frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        const int candidates = program.Doc().CandidateCount();
+        QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(frame.windowTitle(), QString("Zub"));
+        QVERIFY(program.Doc().m_csPathName == b.toStdString() && program.Doc().CandidateCount() == candidates);
+        QVERIFY(program.Doc().m_bMeanReady);
         QCOMPARE(MenuItems(file), QStringList({"Open...", "-", "&1 " + QString(b).replace("&", "&&"), "&2 " + a, "-", "Quit"}));
 
         // A file that no longer opens is reported and leaves the list.

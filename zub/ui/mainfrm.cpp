@@ -65,6 +65,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     m_pView = new CZubViewForm(*m_pDoc, this);
     setCentralWidget(m_pView);
     SetUpCommands();
+    addAction(m_ui->actionNew);  // in no menu: the window itself carries its shortcut
     SetUpRecentFiles();
     SetUpStatusBar();
 
@@ -185,6 +186,7 @@ void CMainFrame::OnCommand(UINT id)
     case ID_VIEW_MASK: OnViewMask(); break;
     case ID_VIEW_TOOLBAR: m_ui->toolBar->setVisible(m_ui->toolBar->isHidden()); break;
     case ID_VIEW_STATUS_BAR: statusBar()->setVisible(statusBar()->isHidden()); break;
+    case ID_FILE_NEW:
     case ID_PROCESS_RUN:
     case ID_PROCESS_STOP: RouteToDocument(id); break;
     case ID_PROCESS_SILENT: OnToggleSilent(); break;
