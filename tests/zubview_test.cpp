@@ -85,15 +85,16 @@ TEST(ZubView, DisplayMessagesCopyTheCurrentFrame)
     doc.m_pFrameData[1].m_sizePlanet = {7, 8};
     doc.m_nFrame = 2;
     doc.m_llFrames = 3;
-    doc.m_csPathName = "/videos/x.ser";
+    doc.m_csPathName = "/videos/x.avi";
+    doc.m_bih.biHeight = 480;
     doc.m_frameRoi.Create(4, 3, FRAME_MONO8);
 
     view.SendMessage(WM_FRAME_COUNTERS);
     EXPECT_EQ(view.m_nFrameNumber, 2);
     EXPECT_EQ(view.m_nFrames, 3);
-    EXPECT_EQ(view.m_ptCM, (SZubPoint{5, 6}));
+    EXPECT_EQ(view.m_ptCM, (SZubPoint{5, 472})) << "y downward, truncated as in a top-down frame";
     EXPECT_EQ(view.m_sizePlanet, (SZubSize{7, 8}));
-    EXPECT_EQ(view.m_csFileName, "/videos/x.ser");
+    EXPECT_EQ(view.m_csFileName, "/videos/x.avi");
     EXPECT_FALSE(view.m_frameImage.HasBuffer()) << "counters carry no image";
 
     view.SendMessage(WM_LIST_INDEX, 9);
@@ -120,7 +121,7 @@ TEST(ZubView, DisplayMessagesCopyTheCurrentFrame)
     doc.m_nFrame = 7;
     view.SendMessage(WM_FRAME_COUNTERS);
     EXPECT_EQ(view.m_nFrameNumber, 7);
-    EXPECT_EQ(view.m_ptCM, (SZubPoint{5, 6}));
+    EXPECT_EQ(view.m_ptCM, (SZubPoint{5, 472}));
 }
 
 TEST(ZubView, CommandsGoToTheDocumentFirst)

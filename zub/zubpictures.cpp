@@ -145,3 +145,12 @@ SZubPoint ZubPicturePosition(const CZubDoc& doc, const CZubImpact& impact)
     const int y = impact.m_ptRel.y;
     return {impact.m_ptRel.x, doc.RowsBottomUp() ? 1 - y : y};
 }
+
+SZubPoint ZubPictureCentre(const CZubDoc& doc, SZubPoint centre)
+{
+    // The centre's row is truncated toward row 0, the bottom line of a bottom-up frame: one
+    // row up gives what a top-down frame of the same picture gives.
+    if (!doc.RowsBottomUp() || centre.y < 0)
+        return centre;
+    return {centre.x, doc.m_bih.biHeight - 2 - centre.y};
+}

@@ -34,3 +34,6 @@ bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame);
 // The candidate's position from the planet's centre as the picture is read: x to the right,
 // y downward, whatever the source's row order. What every front end shows and prints.
 SZubPoint ZubPicturePosition(const CZubDoc& doc, const CZubImpact& impact);
+// The planet's centre of mass in a frame (coordinates as stored; negative: none) as the
+// picture is read, truncated as in a top-down frame whatever the row order.
+SZubPoint ZubPictureCentre(const CZubDoc& doc, SZubPoint centre);

@@ -2,6 +2,7 @@
 
 #include "zubapp.h"
 #include "zubdoc.h"
+#include "zubpictures.h"
 
 CZubView::CZubView(CZubDoc& doc) : m_doc(doc)
 {
@@ -108,7 +109,7 @@ void CZubView::ShowCounters()
     m_csFileName = m_doc.m_csPathName;
     if (const CZubCandidate* record = m_doc.Record(m_nFrameNumber))
     {
-        m_ptCM = record->m_ptCM;
+        m_ptCM = ZubPictureCentre(m_doc, record->m_ptCM);
         m_sizePlanet = record->m_sizePlanet;
     }
 }

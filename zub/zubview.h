@@ -33,7 +33,7 @@ public:
     // ---- What the main window shows -----------------------------------------------------
     int m_nFrameNumber = 0;
     int64_t m_nFrames = 0;
-    SZubPoint m_ptCM;
+    SZubPoint m_ptCM;             // as the picture is read (y downward)
     SZubSize m_sizePlanet;
     std::string m_csFileName;
     std::string m_csLog;          // the log box: "\r\n" before every line

@@ -112,6 +112,9 @@ private slots:
         QCOMPARE(doc.CandidateCount(), 1);
         const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[0];
 
+        // The planet's centre as the picture is read: the disc sits in the middle of the frame.
+        const int centreY = frame.View()->findChild<QLineEdit*>("editCenterY")->text().toInt();
+        QVERIFY2(std::abs(centreY - 119) <= 1, qPrintable(QString::number(centreY)));
         const CZubBmpImage* view = frame.View()->Image();
         VERIFY_UP_LEFT("main view", frame.View()->Image()->grab(QRect(QPoint(), view->PictureSize())).toImage());
         for (const UINT id : {ID_VIEW_MEAN, ID_VIEW_MASK})
