@@ -625,6 +625,10 @@ TEST_F(FrameTest, BmpSizesAndRowsOfEachLayout)
     EXPECT_EQ(std::vector<uint8_t>(d.begin() + 54, d.begin() + 66),
               (std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 0, 0, 0}));
     EXPECT_EQ(d[66], 4);  // row 0 first
+    // A top-down buffer (a SER frame) is written last row first, so that it shows upright.
+    ASSERT_TRUE(f.SaveBmp("top-down.bmp", false));
+    d = ZubReadFile("top-down.bmp");
+    EXPECT_TRUE(d[54] == 4 && d[66] == 1);
 
     CZubFrame color;
     color.Create(3, 2, FRAME_COLOR_RGB24);
@@ -634,6 +638,10 @@ TEST_F(FrameTest, BmpSizesAndRowsOfEachLayout)
     ASSERT_EQ(d.size(), 78u);
     EXPECT_EQ(d[66], 9);
     EXPECT_EQ(d[68], 7);
+    ASSERT_TRUE(color.SaveBmp("color.bmp", false));
+    d = ZubReadFile("color.bmp");
+    ASSERT_EQ(d.size(), 78u);
+    EXPECT_TRUE(d[54] == 9 && d[56] == 7 && d[66] == 0);
 
     CZubFrame mean;
     mean.Create(2, 1, FRAME_MONO16);

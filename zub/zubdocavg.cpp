@@ -77,7 +77,7 @@ void CZubDoc::EndAvgPhase()
     if (p.SaveAvgFrame)
     {
         Log().Log("Save average frame 'frame-avg.bmp'.");
-        m_frameMean.SaveBmp("frame-avg.bmp");
+        m_frameMean.SaveBmp("frame-avg.bmp", RowsBottomUp());
     }
     if (p.Mask)
     {
@@ -86,7 +86,7 @@ void CZubDoc::EndAvgPhase()
         m_frameMask.ReduceMask(p.MaskPixels);
         m_bMaskReady = true;
         if (p.SaveIntermediateFrames)
-            m_frameMask.SaveMaskBmp("frame-KIV-mask.bmp");
+            m_frameMask.SaveMaskBmp("frame-KIV-mask.bmp", RowsBottomUp());
     }
     m_spotDetector.Prepare();
     Log().LogView("End fase: Compute AVG.");

@@ -72,12 +72,12 @@ void CZubDoc::FindBrightestPixel(int n, CZubCandidate& record)
     }
     record.m_iLevel = diff.GetMean(mask);
     if (p.SaveIntermediateFrames && n == p.SaveAllFrameNumber)
-        diff.SaveBmpFormatted("frame-subs-avg%i.bmp", n);
+        diff.SaveBmpFormatted("frame-subs-avg%i.bmp", n, RowsBottomUp());
     if (p.LogDetailsFrames && p.LogDetailsFramesFrom <= n && n <= p.LogDetailsFramesTo)
     {
         Log().LogDetail("Frame to find for bright pixel");
         Log().LogDetail("Frame: %i", n);
-        diff.SaveBmpFormatted("frame%i.bmp", n);
+        diff.SaveBmpFormatted("frame%i.bmp", n, RowsBottomUp());
         if (p.LogImagesCsv)
             diff.SaveCsv("Frame%i.csv", n);
     }
@@ -113,7 +113,7 @@ void CZubDoc::SimulationHook(int n, CZubCandidate& record)
     }
     m_pZub->Simulate(n, m_frameVideo, record);
     if (Params().SaveIntermediateFrames && n == Params().SaveAllFrameNumber)
-        m_frameVideo.SaveBmpFormatted("frame-simulation%03i.bmp", n);
+        m_frameVideo.SaveBmpFormatted("frame-simulation%03i.bmp", n, RowsBottomUp());
 }
 
 void CZubDoc::EndImpactPhase()

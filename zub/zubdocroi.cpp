@@ -94,7 +94,7 @@ SZubSize CZubDoc::MeasurePlanet(int n, SZubPoint cm)
 void CZubDoc::SaveIntermediate(int n, const CZubFrame& frame, const char* name) const
 {
     if (Params().SaveIntermediateFrames && n == Params().SaveAllFrameNumber)
-        frame.SaveBmp(name);
+        frame.SaveBmp(name, RowsBottomUp());
 }
 
 int CZubDoc::RoiFrame()

@@ -111,10 +111,12 @@ public:
     static SZubSize ScaleSize(SZubSize s);
 
     // ---- Output --------------------------------------------------------------------------
-    // All return false when the file could not be created (traced on stderr).
-    bool SaveBmp(const std::string& path) const;
-    bool SaveBmpFormatted(const char* format, int n) const;
-    bool SaveMaskBmp(const std::string& path) const;
+    // All return false when the file could not be created (traced on stderr). A bitmap stores
+    // its bottom line first: rows of a frame whose buffer holds its top line first (bBottomUp
+    // false, see ZubRowsBottomUp) are written last to first, so that it shows upright.
+    bool SaveBmp(const std::string& path, bool bBottomUp = true) const;
+    bool SaveBmpFormatted(const char* format, int n, bool bBottomUp = true) const;
+    bool SaveMaskBmp(const std::string& path, bool bBottomUp = true) const;
     bool SaveCsv(const char* format, int n) const;
 
     // ---- Data (read freely; shape changes only through Create and CopyFrom) ---------------
@@ -143,7 +145,7 @@ private:
     void CopyRegion(CZubFrame& dst, int x0, int x1, int y0, int y1, int dx, int dy) const;
     // Divisor that maps a 16-bit frame to 8 bits (v * 255 / divisor).
     uint32_t Divisor16To8() const;
-    bool WriteBmp(const std::string& path, bool mask) const;
+    bool WriteBmp(const std::string& path, bool mask, bool bBottomUp) const;
     void TakeFrom(CZubFrame& other) noexcept;
 
     // Words, so the 16-bit view is aligned; the byte views alias it as unsigned char.

@@ -101,23 +101,23 @@ void AppendNumber(std::string& line, int64_t value)
 
 // ---- Output -------------------------------------------------------------------------------
 
-bool CZubFrame::SaveBmp(const std::string& path) const
+bool CZubFrame::SaveBmp(const std::string& path, bool bBottomUp) const
 {
-    return WriteBmp(path, false);
+    return WriteBmp(path, false, bBottomUp);
 }
 
-bool CZubFrame::SaveMaskBmp(const std::string& path) const
+bool CZubFrame::SaveMaskBmp(const std::string& path, bool bBottomUp) const
 {
-    return WriteBmp(path, true);
+    return WriteBmp(path, true, bBottomUp);
 }
 
-bool CZubFrame::SaveBmpFormatted(const char* format, int n) const
+bool CZubFrame::SaveBmpFormatted(const char* format, int n, bool bBottomUp) const
 {
     const std::string path = FormatName(format, n);
-    return !path.empty() && SaveBmp(path);
+    return !path.empty() && SaveBmp(path, bBottomUp);
 }
 
-bool CZubFrame::WriteBmp(const std::string& path, bool mask) const
+bool CZubFrame::WriteBmp(const std::string& path, bool mask, bool bBottomUp) const
 {
     FILE* file = CreateOutputFile(path);
     if (!file)
@@ -125,9 +125,14 @@ bool CZubFrame::WriteBmp(const std::string& path, bool mask) const
     const std::array<uint8_t, 54> headers = BmpHeaders(m_iWidth, m_iHeight);
     std::fwrite(headers.data(), 1, headers.size(), file);
 
-    if (m_iBits == FRAME_COLOR_RGB24 && HasBuffer())
+    if (m_iBits == FRAME_COLOR_RGB24 && HasBuffer() && bBottomUp)
     {
         std::fwrite(m_pRGB, 1, m_nBufferBytes, file);
+    }
+    else if (m_iBits == FRAME_COLOR_RGB24 && HasBuffer())
+    {
+        for (int y = m_iHeight - 1; y >= 0; --y)
+            std::fwrite(GetRowRGB(y), 1, GetStride(), file);
     }
     else if ((m_iBits == FRAME_MONO8 || m_iBits == FRAME_MONO16) && HasBuffer())
     {
@@ -139,8 +144,9 @@ bool CZubFrame::WriteBmp(const std::string& path, bool mask) const
             gray[1] = 255;
         const uint32_t divisor = m_iBits == FRAME_MONO16 ? Divisor16To8() : 1;
         std::vector<uint8_t> line(static_cast<size_t>(ZubStride24(m_iWidth)), 0);
-        for (int y = 0; y < m_iHeight; ++y)
+        for (int line0 = 0; line0 < m_iHeight; ++line0)
         {
+            const int y = bBottomUp ? line0 : m_iHeight - 1 - line0;
             uint8_t* out = line.data();
             if (m_iBits == FRAME_MONO8)
             {
