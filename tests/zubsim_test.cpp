@@ -207,6 +207,10 @@ TEST_F(ZubSim, ThreeDrawsPerFrameAndVerticalJitterFirst)
         EXPECT_GE(Pixel(f, 12, 31), 195);
         EXPECT_LE(Pixel(f, 12, 31), 205);
     }
+    // Y downward in the picture: upward in the buffer of a bottom-up frame.
+    f = Frame(0);
+    m_sim.Simulate(1, f, m_record, true);
+    EXPECT_GE(Pixel(f, 12, 17), 195);
 }
 
 TEST_F(ZubSim, ShortDurationPaintsNothing)

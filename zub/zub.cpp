@@ -48,7 +48,7 @@ int CZubSimulator::NextIntensity(int frameNumber)
     return m_iIntensity;
 }
 
-void CZubSimulator::Simulate(int frameNumber, CZubFrame& videoFrame, const CZubCandidate& record)
+void CZubSimulator::Simulate(int frameNumber, CZubFrame& videoFrame, const CZubCandidate& record, bool bBottomUp)
 {
     const SZubParams& p = ZubApp().m_params;
     if (p.IntensityInc < 1)
@@ -59,7 +59,8 @@ void CZubSimulator::Simulate(int frameNumber, CZubFrame& videoFrame, const CZubC
         m_bWarnedIntensityInc = true;
         return;
     }
-    SZubPoint pos{SafeSum(record.m_ptCM.x, p.RelativePositionX), SafeSum(record.m_ptCM.y, p.RelativePositionY)};
+    const int64_t relY = bBottomUp ? -int64_t{p.RelativePositionY} : p.RelativePositionY;
+    SZubPoint pos{SafeSum(record.m_ptCM.x, p.RelativePositionX), SafeSum(record.m_ptCM.y, relY)};
     const int64_t dy = RandomInRange(-int64_t{p.PositionRandom}, p.PositionRandom);
     const int64_t dx = RandomInRange(-int64_t{p.PositionRandom}, p.PositionRandom);
     pos = {SafeSum(pos.x, dx), SafeSum(pos.y, dy)};

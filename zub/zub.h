@@ -11,8 +11,9 @@ class CZubSimulator
 {
 public:
     // Paints frame `frameNumber`'s spot into the 24-bit `videoFrame`, placed relative to the
-    // record's centre of mass.
-    void Simulate(int frameNumber, CZubFrame& videoFrame, const CZubCandidate& record);
+    // record's centre of mass as the picture is read (y downward): upward in the buffer of a
+    // frame that holds its bottom line first (bBottomUp, see ZubRowsBottomUp).
+    void Simulate(int frameNumber, CZubFrame& videoFrame, const CZubCandidate& record, bool bBottomUp = false);
     // A new run: the warning about a bad IntensityInc may be logged again.
     void NewRun() { m_bWarnedIntensityInc = false; }
 

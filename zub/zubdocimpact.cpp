@@ -111,7 +111,7 @@ void CZubDoc::SimulationHook(int n, CZubCandidate& record)
         }
         StartRecord(n, cm, size, record);
     }
-    m_pZub->Simulate(n, m_frameVideo, record);
+    m_pZub->Simulate(n, m_frameVideo, record, RowsBottomUp());
     if (Params().SaveIntermediateFrames && n == Params().SaveAllFrameNumber)
         m_frameVideo.SaveBmpFormatted("frame-simulation%03i.bmp", n, RowsBottomUp());
 }
