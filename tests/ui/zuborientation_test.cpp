@@ -1,6 +1,6 @@
 // Every display shows a video as its file stores it, first row at the top, and gives its
-// positions as the picture is read: one recording as SER (rows top-down) and as AVI (decoded
-// bottom-up), a bright moon and a flash up and left of the planet's centre.
+// positions as the picture is read: one recording as SER (rows top-down), lossless AVI and
+// MPEG (both decoded bottom-up), a bright moon and a flash up and left of the planet's centre.
 #include "zubdlgtest.h"
 
 #include "mainfrm.h"
@@ -23,7 +23,7 @@
 namespace
 {
 #ifdef ZUB_HAVE_FFMPEG
-constexpr const char* kKinds[] = {"ser", "avi"};
+constexpr const char* kKinds[] = {"ser", "avi", "mpg"};
 #else
 constexpr const char* kKinds[] = {"ser"};
 #endif
@@ -42,8 +42,8 @@ QString Video(const QString& kind)
     o.moons.push_back({1, 90, -35.0, -30.0, -35.0, -30.0, 3.0, 255.0});
     const std::string path = "up-left." + kind.toStdString();
     std::string error;
-    const bool bWritten = kind == "ser" ? ZubSynthWriteSer(o, path, error)
-                                        : ZubSynthWriteVideo(o, path, EZubSynthCodec::RawBgr24, error);
+    const EZubSynthCodec codec = kind == "avi" ? EZubSynthCodec::RawBgr24 : EZubSynthCodec::Mpeg1;
+    const bool bWritten = kind == "ser" ? ZubSynthWriteSer(o, path, error) : ZubSynthWriteVideo(o, path, codec, error);
     return bWritten ? QString::fromStdString(path) : QString();
 }
 
