@@ -596,15 +596,6 @@ void PrintTiming(const CPassTimer& timer)
     std::printf("  run %.3f s, peak memory %.1f MB\n", timer.RunSeconds(), PeakMemoryMb());
 }
 
-const char* SerColorText(int32_t colorId)
-{
-    if (colorId == 100)
-        return "RGB";
-    if (colorId == 101)
-        return "BGR";
-    return colorId >= 8 && colorId <= 19 ? "Bayer" : "mono";
-}
-
 int FramesPerSecond(const CZubDoc& doc)
 {
     return doc.m_llAvgTimePerFrame != 0 ? static_cast<int>(10000000.0 / doc.m_llAvgTimePerFrame + 0.5) : 0;
@@ -618,7 +609,7 @@ void PrintHeader(const std::string& video, const CZubDoc& doc)
     if (const int fps = FramesPerSecond(doc))
         facts += ", " + std::to_string(fps) + " fps";
     if (doc.m_bSer)
-        facts += ", SER " + std::to_string(doc.m_pSer->PixelDepthPerPlane) + "-bit " + SerColorText(doc.m_pSer->ColorID);
+        facts += ", SER " + std::to_string(doc.m_pSer->PixelDepthPerPlane) + "-bit " + doc.m_pSer->ColorText();
     if (doc.m_nChannel != 0)
         facts += ", " + std::string(kChannelNames[doc.m_nChannel & 3]) + " channel";
     std::printf("%s: %s\n", video.c_str(), facts.c_str());
@@ -638,7 +629,7 @@ std::string JsonFacts(const CZubDoc& doc)
     if (doc.m_bSer)
     {
         facts.Add("bits_per_sample", static_cast<int>(doc.m_pSer->PixelDepthPerPlane));
-        facts.Add("color", SerColorText(doc.m_pSer->ColorID));
+        facts.Add("color", doc.m_pSer->ColorText());
         facts.Add("time_stamps", doc.m_pSer->HasTimeStamps());
     }
     return facts.Text();
