@@ -708,6 +708,7 @@ TEST_F(ZubDocRunTest, ChoicesAtOpenWhenNotAutomatic)
     ASSERT_TRUE(run.WaitIdle());
     EXPECT_EQ(run.m_lines.back(), "Process cancelled.");
     EXPECT_TRUE(run.m_view.m_csLog.ends_with("\r\nProcess cancelled."));
+    EXPECT_EQ(run.m_shell.m_shownVideo.csSubtype, "");  // a mono SER has no subtype
     EXPECT_FALSE(doc.m_bRunning);
     EXPECT_EQ(doc.m_nProcessed, 30);
     EXPECT_EQ(doc.m_sizeRoi, roi);
@@ -722,6 +723,14 @@ TEST_F(ZubDocRunTest, ChoicesAtOpenWhenNotAutomatic)
     EXPECT_EQ(run.m_lines.back(), "Selected: PLAY FILE.");
     EXPECT_EQ(run.m_shell.m_playedVideos, std::vector<std::string>{path});
     EXPECT_EQ(doc.m_nProcessed, 30);
+
+    // A colour camera's SER: its pattern is shown as the subtype.
+    SZubSynthOptions bayer = SmallVideo();
+    bayer.bBayer = true;
+    run.m_shell.m_choice = EZubVideoChoice::Cancel;
+    ASSERT_TRUE(run.Open(CZubTestRun::Synth("bayer.ser", bayer)));
+    EXPECT_EQ(run.m_shell.m_shownVideo.csSubtype, "Bayer RGGB");
+    ASSERT_TRUE(run.Open(path));
 
     // Process with the green channel.
     run.m_shell.m_choice = EZubVideoChoice::Process;

@@ -160,7 +160,8 @@ bool CZubDoc::ChooseAction()
     video.iWidth = m_bih.biWidth;
     video.iHeight = m_bih.biHeight;
     video.llFrames = m_llFrames;
-    video.csSubtype = m_csSubtype;
+    // A SER file has no media type; a colour one's pattern stands there instead.
+    video.csSubtype = m_bSer && m_pSer && m_pSer->ColorID != 0 ? m_pSer->ColorText() : m_csSubtype;
     video.iFps = m_llAvgTimePerFrame != 0 ? static_cast<int>(10000000.0 / m_llAvgTimePerFrame + 0.5) : 0;
     IZubShell* shell = ZubApp().GetShell();
     const EZubVideoChoice choice = shell ? shell->ChooseVideoAction(video) : EZubVideoChoice::Process;

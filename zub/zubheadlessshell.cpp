@@ -18,6 +18,7 @@ std::vector<std::string> CZubHeadlessShell::MessageBoxes() const
 
 EZubVideoChoice CZubHeadlessShell::ChooseVideoAction(SZubVideoParams& params)
 {
+    m_shownVideo = params;
     if (m_choice == EZubVideoChoice::Process)
         params.nChannel = m_nChannel;
     return m_choice;

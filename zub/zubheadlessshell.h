@@ -31,6 +31,7 @@ public:
     std::vector<std::string> MessageBoxes() const;
     std::vector<std::string> m_messageBoxes;
     std::vector<std::string> m_playedVideos;
+    SZubVideoParams m_shownVideo;  // the facts the last choice was offered with
 
 private:
     mutable std::mutex m_boxMutex;
