@@ -119,8 +119,8 @@ void CZubSensorDefects::Learn(const CZubSpotCrop& crop, const SInside& inside, S
         {
             if (!flags[x - x0])
                 continue;
-            // Its surroundings two pixels out are no darker than its neighbours: nothing
-            // wider than a pixel.
+            // At least half its excess over the ring two pixels out is already there over its
+            // neighbours: nothing wider than a pixel.
             const uint8_t* p = row + x;
             const int ring = (p[-2] + p[2] + p[-2 * stride] + p[2 * stride]) / 4;
             if (p[0] <= ring || 2 * (p[0] - SecondNeighbour(p, stride)) < p[0] - ring)
