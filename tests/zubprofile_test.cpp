@@ -129,3 +129,16 @@ TEST(ZubProfile, SaveCreatesFoldersAndFailsCleanlyWhenUnwritable)
     EXPECT_FALSE(blocked.Save());
     EXPECT_FALSE(ZubFileExists(IniPath("occupied.ini") + ".tmp." + std::to_string(getpid())));
 }
+
+TEST(ZubProfile, LinesItDoesNotOwnAreWrittenBackByteForByte)
+{
+    using namespace std::string_literals;
+    const std::string path = IniPath("bytes.ini");
+    const std::string kept = "[S]\n[X]\0junk\nA=dword:1\n\xff\xfe odd \r\n  B = sz:x\r\n"s + std::string(5000, 'z') + "\n";
+    ZubWriteText(path, kept + "[Settings]\r\nDarkFrames=dword:1\r\n");
+    CZubProfile profile(path);
+    profile.WriteProfileInt("Settings", "DarkFrames", 2);
+    ASSERT_TRUE(profile.Save());
+    EXPECT_EQ(ZubReadText(path), kept + "[Settings]\r\nDarkFrames=dword:2\n");
+    EXPECT_EQ(CZubProfile(path).GetProfileInt("S", "A", 0), 1);  // still in [S]
+}

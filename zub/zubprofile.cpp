@@ -1,5 +1,6 @@
 #include "zubprofile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -7,7 +8,6 @@
 #include <filesystem>
 #include <sstream>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,10 +25,16 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b + 1);
 }
 
-// The registry the settings replace ignores case in names.
+// The registry the settings replace ignores case in names. Byte by byte: a name read from
+// the file may hold a NUL byte, where a C string would end.
 bool SameName(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 bool StartsWith(const std::string& s, const char* prefix)
@@ -115,21 +121,24 @@ void CZubProfile::Parse(const std::string& text)
     std::string line;
     while (std::getline(in, line))
     {
+        const std::string raw = line;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const std::string trimmed = Trim(line);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']')
         {
-            m_sections.push_back({trimmed.substr(1, trimmed.size() - 2), {}});
+            m_sections.push_back({trimmed.substr(1, trimmed.size() - 2), {}, raw, true});
             continue;
         }
         if (m_sections.empty())
         {
-            m_preamble.push_back(line);
+            m_preamble.push_back(raw);
             continue;
         }
         const size_t eq = line.find('=');
         SLine entry;
+        entry.raw = raw;
+        entry.bRead = true;
         if (eq != std::string::npos && !Trim(line.substr(0, eq)).empty())
         {
             entry.key = Trim(line.substr(0, eq));
@@ -157,23 +166,29 @@ bool CZubProfile::Save() const
         fs::create_directories(target.parent_path(), ec);
 
     const std::string temp = m_path + ".tmp." + std::to_string(getpid());
+    // Built as one string and written with its length: lines may hold NUL bytes.
+    std::string text;
+    for (const std::string& line : m_preamble)
+        text += line + '\n';
+    for (const SSection& section : m_sections)
+    {
+        text += section.bRead ? section.raw : "[" + section.name + "]";
+        text += '\n';
+        for (const SLine& line : section.lines)
+        {
+            if (line.bRead)
+                text += line.raw;
+            else if (line.key.empty())
+                text += line.value;
+            else
+                text += line.key + "=" + line.value;
+            text += '\n';
+        }
+    }
     FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f)
         return false;
-    bool ok = true;
-    for (const std::string& line : m_preamble)
-        ok = ok && std::fprintf(f, "%s\n", line.c_str()) >= 0;
-    for (const SSection& section : m_sections)
-    {
-        ok = ok && std::fprintf(f, "[%s]\n", section.name.c_str()) >= 0;
-        for (const SLine& line : section.lines)
-        {
-            if (line.key.empty())
-                ok = ok && std::fprintf(f, "%s\n", line.value.c_str()) >= 0;
-            else
-                ok = ok && std::fprintf(f, "%s=%s\n", line.key.c_str(), line.value.c_str()) >= 0;
-        }
-    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fflush(f) == 0 && ok;
     ok = fsync(fileno(f)) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
@@ -209,6 +224,7 @@ void CZubProfile::SetRaw(const std::string& section, const std::string& key, std
             if (!line.key.empty() && SameName(line.key, key))
             {
                 line.value = std::move(value);
+                line.bRead = false;
                 return;
             }
         }
@@ -217,10 +233,10 @@ void CZubProfile::SetRaw(const std::string& section, const std::string& key, std
     }
     if (!target)
     {
-        m_sections.push_back({section, {}});
+        m_sections.push_back({section, {}, {}, false});
         target = &m_sections.back();
     }
-    target->lines.push_back({key, std::move(value)});
+    target->lines.push_back({key, std::move(value), {}, false});
 }
 
 CZubProfile::EValue CZubProfile::QueryInt(const std::string& section, const std::string& key,

@@ -51,15 +51,22 @@ public:
                             const std::string& sValue);
 
 private:
+    // Lines read from the file keep their bytes (NUL bytes, CR, invalid UTF-8 and all) and
+    // are written back as they came unless this program changes them: a line shortened or
+    // re-spelt could parse as something else, a section header for one.
     struct SLine
     {
         std::string key;  // empty: a line kept verbatim (comment, blank, unparsed)
         std::string value;  // "dword:<n>" or "sz:<text>" as stored
+        std::string raw;  // the line as read, without its '\n'
+        bool bRead = false;  // raw still stands for key and value
     };
     struct SSection
     {
         std::string name;
         std::vector<SLine> lines;
+        std::string raw;  // the header as read
+        bool bRead = false;
     };
 
     const std::string* FindRaw(const std::string& section, const std::string& key) const;
