@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -213,6 +214,36 @@ TEST_F(ZubAppTest, StoredValuesAreReadAsTheyStand)
     const std::vector<std::string> lines = m_view.ConsoleLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "LogFilename:            run 100%s.log"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "ROIFactorSize:       0.000"), lines.end());
+}
+
+TEST(ZubParams, FactorsOfAnySizeAreWrittenInFullAndReadBack)
+{
+    for (double factor : {0.75, 1e60, 1e300, -1e300, std::numeric_limits<double>::max()})
+        EXPECT_EQ(ZubParseFactor(ZubFormatFactor(factor)), factor) << factor;
+}
+
+TEST_F(ZubAppTest, ValuesOutsideWhatTheirUseTakesAreLimitedOrDefaultedAndLogged)
+{
+    ZubWriteText(m_path, "[Settings]\nROIFactorBright=sz:nan\nROIFactorSize=sz:1e30\nDarkFrames=dword:-5\n"
+                         "[KIV_Algorithm]\nMinIncrBright=dword:2147483647\n");
+    app.ReadAllParams();
+    EXPECT_EQ(app.m_params.ROIFactorBright, 0.9);
+    EXPECT_EQ(app.m_params.ROIFactorSize, 100.0);
+    EXPECT_EQ(app.m_params.DarkFrames, 0);
+    EXPECT_EQ(app.m_params.MinIncrBright, 255);
+    std::string error;
+    EXPECT_TRUE(app.SetParam("Settings", "ROIFactorBright", "1e300", error));
+    EXPECT_EQ(app.m_params.ROIFactorBright, 10.0);
+    EXPECT_FALSE(app.SetParam("KIV_Algorithm", "MinIncrBright", "99999999999", error));  // no int
+    EXPECT_EQ(app.m_params.MinIncrBright, 255);
+
+    const std::vector<std::string> lines = m_view.ConsoleLines();
+    for (const char* line : {"Cannot read setting Settings.ROIFactorBright, default used: 0.900",
+                             "Setting Settings.ROIFactorSize limited to 100.000.",
+                             "Setting Settings.DarkFrames limited to 0.",
+                             "Setting KIV_Algorithm.MinIncrBright limited to 255.",
+                             "Setting Settings.ROIFactorBright limited to 10.000."})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
 }
 
 TEST_F(ZubAppTest, SectionWriteKeepsOtherSectionsAndRoundTrips)

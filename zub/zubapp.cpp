@@ -1,6 +1,9 @@
 #include "zubapp.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -111,6 +114,51 @@ const SZubSection kKiv{
         {"ZubMinFrames", &P::ZubMinFrames, "ZubMinFrames:           %i"},
     }};
 
+// What each number's use can take; a value read or set outside it is brought to the nearest
+// bound (and logged), so no use meets a value it cannot handle. Keys not listed take any value
+// their type holds: flags, frame numbers, offsets the simulation sums in 64 bits, ImpactSize
+// (negative paints nothing), IntensityTotal and IntensityInc (the simulation checks them),
+// ListSize (the KIV detector clamps it itself).
+struct SZubRange
+{
+    const char* key;
+    double lo;
+    double hi;
+};
+
+constexpr double kAny = INT_MAX;
+
+const SZubRange kRanges[] = {
+    {"ROIAutoNumFrames", 0, kAny},
+    {"ROIManualWidth", 0, kAny},
+    {"ROIManualHeight", 0, kAny},
+    // Above 1 the threshold falls below the darkest level: the whole frame (the dialog allows
+    // it); 10 keeps the factor times a 16-bit range well inside int.
+    {"ROIFactorBright", 0, 10},
+    {"ROIFactorSize", 0, 100},  // 0 gives an empty ROI, which the ROI step replaces by the frame
+    {"PlanetSizeFilter", 0, kAny},
+    {"DarkFrames", 0, kAny},
+    {"RejectDuplicities", 0, kAny},
+    {"PositionRandom", 0, kAny},
+    {"IntensityRand", 0, kAny},
+    {"FrameDuration", 0, kAny},
+    {"ProcessFrames", 0, kAny},
+    {"MinDetection", 0, kAny},
+    {"MinIncrBright", 0, 255},  // a brightness step above the 128 of no change
+    {"RadiusSearch", 0, kAny},
+    {"MaskPixels", 0, kAny},
+    {"ZubThreshold", 0, kAny},
+    {"ZubMinFrames", 0, kAny},
+};
+
+const SZubRange* RangeOf(const SZubKey& key)
+{
+    for (const SZubRange& range : kRanges)
+        if (std::string(range.key) == key.name)
+            return &range;
+    return nullptr;
+}
+
 // Reading and writing take the factors first, then the rest in dump order.
 std::vector<const SZubKey*> StorageOrder(const SZubSection& section)
 {
@@ -139,16 +187,53 @@ double ParseFactor(const std::string& text)
     return value;
 }
 
-// "%7.3f", independent of the locale.
+// "%7.3f", independent of the locale. The buffer holds the largest double in full (309
+// digits), so every value is written and reads back as it was.
 std::string FormatFactor(double value)
 {
-    char digits[64];
+    char digits[400];
     const auto result = std::to_chars(digits, digits + sizeof digits, value,
                                       std::chars_format::fixed, 3);
+    if (result.ec != std::errc())
+        return "    nan";  // cannot happen with this buffer; never text from an unset one
     std::string text(digits, result.ptr);
     if (text.size() < 7)
         text.insert(0, 7 - text.size(), ' ');
     return text;
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const size_t b = text.find_first_not_of(' ');
+    return b == std::string::npos ? text : text.substr(b);
+}
+
+// Brings an int or factor key's value into its range; logs and returns true when it moved.
+bool LimitToRange(const char* section, const SZubKey& key, SZubParams& params, CZubLog& log)
+{
+    const SZubRange* range = RangeOf(key);
+    if (!range || (key.kind != SZubKey::Int && key.kind != SZubKey::Factor))
+        return false;
+    std::string shown;
+    if (key.kind == SZubKey::Int)
+    {
+        int& value = params.*key.pInt;
+        const int limited = std::clamp(value, static_cast<int>(range->lo), static_cast<int>(range->hi));
+        if (limited == value)
+            return false;
+        value = limited;
+        shown = std::to_string(value);
+    }
+    else
+    {
+        double& value = params.*key.pFactor;
+        if (!std::isfinite(value) || (value >= range->lo && value <= range->hi))
+            return false;  // the callers decide about non-finite ones
+        value = std::clamp(value, range->lo, range->hi);
+        shown = Trimmed(FormatFactor(value));
+    }
+    log.LogText(std::string("Setting ") + section + "." + key.name + " limited to " + shown + ".");
+    return true;
 }
 
 // Reads one key; a value that is there but cannot be read gives the default and says so.
@@ -173,9 +258,14 @@ void ReadKey(const CZubProfile& profile, const char* section, const SZubKey& key
         break;
     case SZubKey::Factor:
         text = FormatFactor(defaults.*key.pFactor);
-        shownDefault = text.substr(text.find_first_not_of(' '));
+        shownDefault = Trimmed(text);
         state = profile.QueryString(section, key.name, text);
         params.*key.pFactor = ParseFactor(text);
+        if (!std::isfinite(params.*key.pFactor))
+        {
+            params.*key.pFactor = defaults.*key.pFactor;
+            state = CZubProfile::EValue::Unreadable;
+        }
         break;
     case SZubKey::Text:
         text = shownDefault = defaults.*key.pText;
@@ -186,6 +276,8 @@ void ReadKey(const CZubProfile& profile, const char* section, const SZubKey& key
     if (state == CZubProfile::EValue::Unreadable)
         log.LogText(std::string("Cannot read setting ") + section + "." + key.name +
                     ", default used: " + shownDefault);
+    else if (state == CZubProfile::EValue::Read)
+        LimitToRange(section, key, params, log);
 }
 
 void WriteKey(CZubProfile& profile, const char* section, const SZubKey& key,
@@ -228,7 +320,10 @@ std::string DumpLine(const SZubKey& key, const SZubParams& params)
     return line;
 }
 
-bool SetKeyFromText(const SZubKey& key, const std::string& text, SZubParams& params, std::string& error)
+// A number that does not fit its type is refused; one outside its key's range is limited.
+// A non-finite factor is kept as given (zubcli reports it as null); its uses take it.
+bool SetKeyFromText(const char* section, const SZubKey& key, const std::string& text, SZubParams& params,
+                    CZubLog& log, std::string& error)
 {
     const char* first = text.data();
     const char* last = text.data() + text.size();
@@ -238,19 +333,27 @@ bool SetKeyFromText(const SZubKey& key, const std::string& text, SZubParams& par
     {
     case SZubKey::Int:
     case SZubKey::Flag:
-        if (text.empty() || std::from_chars(first, last, number).ptr != last ||
+    {
+        const auto parsed = std::from_chars(first, last, number);
+        if (text.empty() || parsed.ec != std::errc() || parsed.ptr != last ||
             (key.kind == SZubKey::Flag && number != 0 && number != 1))
             break;
         if (key.kind == SZubKey::Int)
             params.*key.pInt = number;
         else
             params.*key.pFlag = number != 0;
+        LimitToRange(section, key, params, log);
         return true;
+    }
     case SZubKey::Factor:
-        if (text.empty() || std::from_chars(first, last, factor).ptr != last)
+    {
+        const auto parsed = std::from_chars(first, last, factor);
+        if (text.empty() || parsed.ec != std::errc() || parsed.ptr != last)
             break;
         params.*key.pFactor = factor;
+        LimitToRange(section, key, params, log);
         return true;
+    }
     case SZubKey::Text:
         params.*key.pText = text;
         return true;
@@ -428,7 +531,7 @@ bool CZubApp::SetParam(const std::string& section, const std::string& key, const
             continue;
         for (const SZubKey& k : s->keys)
             if (key == k.name)
-                return SetKeyFromText(k, value, m_params, error);
+                return SetKeyFromText(s->name, k, value, m_params, m_log, error);
     }
     error = "unknown parameter " + section + "." + key;
     return false;

@@ -166,6 +166,7 @@ public:
     bool ExitInstance();
 
     // Sets one parameter by its section and key, checking the value; false with the reason.
+    // A number outside what its use can take is brought to the nearest bound, with a log line.
     bool SetParam(const std::string& section, const std::string& key, const std::string& value,
                   std::string& error);
     // One parameter as text by its section and key (factors "%7.3f", flags 0 or 1); false
@@ -192,7 +193,8 @@ private:
     IZubShell* m_pShell = nullptr;
 };
 
-// A factor as the settings and the dialogs show it: "%7.3f", whatever the locale.
+// A factor as the settings and the dialogs show it: "%7.3f", whatever the locale; any double,
+// however large, in full, so that it reads back as it was.
 std::string ZubFormatFactor(double value);
 // Text read as a decimal number, leading blanks skipped; text that is no number reads as 0.
 double ZubParseFactor(const std::string& text);

@@ -7,6 +7,7 @@
 #include "zubcandidate.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 using namespace zubframe;
@@ -154,8 +155,9 @@ SProfileLevels ThresholdOf(const std::vector<int>& q, int minStart)
         mn = std::min(mn, v);
         mx = std::max(mx, v);
     }
-    const double factor = ZubApp().m_params.ROIFactorBright;
-    return {mx - static_cast<int>(factor * (mx - mn)), mx};
+    // The cast needs a number it can take: a factor given on the command line may be inf or nan.
+    const double drop = ZubApp().m_params.ROIFactorBright * (mx - mn);
+    return {mx - (std::isnan(drop) ? 0 : static_cast<int>(std::clamp(drop, -1e9, 1e9))), mx};
 }
 }  // namespace
 
