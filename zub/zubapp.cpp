@@ -228,7 +228,7 @@ bool LimitToRange(const char* section, const SZubKey& key, SZubParams& params, C
     {
         double& value = params.*key.pFactor;
         if (!std::isfinite(value) || (value >= range->lo && value <= range->hi))
-            return false;  // the callers decide about non-finite ones
+            return false;  // non-finite ones are the callers' to replace
         value = std::clamp(value, range->lo, range->hi);
         shown = Trimmed(FormatFactor(value));
     }
@@ -350,6 +350,14 @@ bool SetKeyFromText(const char* section, const SZubKey& key, const std::string& 
         const auto parsed = std::from_chars(first, last, factor);
         if (text.empty() || parsed.ec != std::errc() || parsed.ptr != last)
             break;
+        if (!std::isfinite(factor))
+        {
+            // No use takes it: the default, as when the file holds it.
+            params.*key.pFactor = SZubParams::Defaults().*key.pFactor;
+            log.LogText(std::string("Cannot read setting ") + section + "." + key.name +
+                        ", default used: " + Trimmed(FormatFactor(params.*key.pFactor)));
+            return true;
+        }
         params.*key.pFactor = factor;
         LimitToRange(section, key, params, log);
         return true;
