@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
 TEST(ZubDialogs, IntegerBoxesAndLimits)
 {
     int v = 7;
@@ -88,9 +93,32 @@ TEST(ZubDialogs, CsvWriteErrorsLeaveNoFile)
     std::string error;
     // A full disk: the write fails, the device is left alone.
     const CZubCandidate record;
-    EXPECT_FALSE(ZubWriteFramesCsv("/dev/full", &record, 1, &error));
+    std::string reason;
+    EXPECT_FALSE(ZubWriteFramesCsv("/dev/full", &record, 1, &error, &reason));
     EXPECT_EQ(error, "Can't write file /dev/full.");
+    EXPECT_EQ(reason, "No space left on device");
     EXPECT_TRUE(ZubFileExists("/dev/full"));
+
+    // A disk that fills while an earlier CSV is replaced (a file size limit stands in for
+    // it): the earlier file stays whole and nothing else is left beside it.
+    const std::vector<CZubCandidate> records(200);
+    ASSERT_TRUE(ZubWriteFramesCsv("old.csv", records.data(), 1));
+    const std::vector<uint8_t> old = ZubReadFile("old.csv");
+    struct rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = limit;
+    small.rlim_cur = 2000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool bWritten = ZubWriteFramesCsv("old.csv", records.data(), 200, &error, &reason);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousSignal);
+    EXPECT_FALSE(bWritten);
+    EXPECT_EQ(reason, "File too large");
+    EXPECT_EQ(ZubReadFile("old.csv"), old);
+    EXPECT_EQ(std::count_if(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator(),
+                            [](const auto& e) { return e.path().filename().string().rfind("old.csv.", 0) == 0; }),
+              0);
 
     std::string value;
     ZubApp().m_params = SZubParams::Defaults();

@@ -2,9 +2,11 @@
 
 #include "zubapp.h"
 
+#include "zubreplacefile.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
+#include <cstring>
 
 std::string ZubFramesListState(const CZubCandidate& r)
 {
@@ -54,34 +56,23 @@ std::string ZubFramesCsvLine(const CZubCandidate& r)
     return line;
 }
 
-namespace
-{
-bool Fail(const char* what, const std::string& path, std::string* pError)
-{
-    ZubTrace("Can't %s file %s, error = %u", what, path.c_str(), static_cast<unsigned>(errno));
-    if (pError)
-        *pError = std::string("Can't ") + what + " file " + path + ".";
-    return false;
-}
-}  // namespace
-
 bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count,
-                       std::string* pError)
+                       std::string* pError, std::string* pReason)
 {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return Fail("open", path, pError);
-    struct stat st{};
-    const bool bRegular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-    bool ok = std::fputs(ZubFramesCsvHeader().c_str(), f) >= 0;
+    // Written whole or not at all: a full disk keeps the earlier file.
+    CZubReplacingFile file;
+    std::string reason;
+    const bool bOpen = file.Open(path, reason);
+    bool ok = bOpen && std::fputs(ZubFramesCsvHeader().c_str(), file.Stream()) >= 0;
     for (int64_t i = 0; ok && records && i < count; ++i)
-        ok = std::fputs(ZubFramesCsvLine(records[i]).c_str(), f) >= 0;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok)
+        ok = std::fputs(ZubFramesCsvLine(records[i]).c_str(), file.Stream()) >= 0;
+    if (ok && file.Commit(reason))
         return true;
-    const int cause = errno;
-    if (bRegular)  // never a device or a pipe the user named
-        std::remove(path.c_str());
-    errno = cause;
-    return Fail("write", path, pError);
+    if (reason.empty())
+        reason = std::strerror(errno);
+    if (pError)
+        *pError = std::string("Can't ") + (bOpen ? "write" : "open") + " file " + path + ".";
+    if (pReason)
+        *pReason = reason;
+    return false;
 }

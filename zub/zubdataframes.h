@@ -17,9 +17,9 @@ std::vector<std::string> ZubFramesList(const CZubCandidate* records, int64_t cou
 
 std::string ZubFramesCsvHeader();
 std::string ZubFramesCsvLine(const CZubCandidate& record);
-// Writes the header and a line per record (LF endings). False, traced on stderr, when the
-// file cannot be created or written; a file that was begun is then removed, never left
-// half-written. pError receives the user's message: "Can't open file %s." or "Can't write
-// file %s.".
+// Writes the header and a line per record (LF endings), whole or not at all: an earlier file
+// stays as it was when the new one cannot be written. False when the file cannot be created
+// or written; pError receives the user's message, "Can't open file %s." or "Can't write file
+// %s.", and pReason why, in words.
 bool ZubWriteFramesCsv(const std::string& path, const CZubCandidate* records, int64_t count,
-                       std::string* pError = nullptr);
+                       std::string* pError = nullptr, std::string* pReason = nullptr);

@@ -831,8 +831,9 @@ private:
         if (!m_o.csv.empty())
         {
             const std::string path = CsvPathFor(m_o, m_video);
-            if (!ZubWriteFramesCsv(path, m_doc.m_pFrameData.data(), m_doc.RecordCount()))
-                return "cannot write " + path;
+            std::string reason;
+            if (!ZubWriteFramesCsv(path, m_doc.m_pFrameData.data(), m_doc.RecordCount(), nullptr, &reason))
+                return "cannot write " + path + ": " + reason;
         }
         return {};
     }

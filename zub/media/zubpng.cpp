@@ -1,5 +1,7 @@
 #include "zubpng.h"
 
+#include "zubreplacefile.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -23,10 +25,6 @@ struct SFrameFree
 struct SPacketFree
 {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SFileCloser
-{
-    void operator()(FILE* f) const { std::fclose(f); }
 };
 
 std::string ErrorText(int error)
@@ -73,10 +71,12 @@ bool ZubWritePng(const std::string& path, const uint8_t* pixels, int width, int 
     for (int y = 0; y < height; ++y)
         std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0], pixels + rowBytes * y, rowBytes);
 
-    std::unique_ptr<FILE, SFileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file)
+    // Written whole or not at all: a full disk leaves no cut picture, and an earlier one stays.
+    CZubReplacingFile file;
+    std::string reason;
+    if (!file.Open(path, reason))
     {
-        error = "cannot create " + path + ": " + std::strerror(errno);
+        error = "cannot create " + path + ": " + reason;
         return false;
     }
     result = avcodec_send_frame(context.get(), frame.get());
@@ -86,13 +86,18 @@ bool ZubWritePng(const std::string& path, const uint8_t* pixels, int width, int 
     while (ok && (result = avcodec_receive_packet(context.get(), packet.get())) >= 0)
     {
         const size_t size = static_cast<size_t>(packet->size);
-        ok = std::fwrite(packet->data, 1, size, file.get()) == size;
+        ok = std::fwrite(packet->data, 1, size, file.Stream()) == size;
         av_packet_unref(packet.get());
     }
     if (result < 0 && result != AVERROR_EOF)
         ok = false;
-    ok = std::fflush(file.get()) == 0 && ok;
-    if (!ok)
-        error = "cannot write " + path + (result < 0 && result != AVERROR_EOF ? ": " + ErrorText(result) : "");
-    return ok;
+    if (result < 0 && result != AVERROR_EOF)
+    {
+        error = "cannot write " + path + ": " + ErrorText(result);
+        return false;
+    }
+    if (ok && file.Commit(reason))
+        return true;
+    error = "cannot write " + path + ": " + (reason.empty() ? std::strerror(errno) : reason);
+    return false;
 }
