@@ -320,8 +320,8 @@ std::string DumpLine(const SZubKey& key, const SZubParams& params)
     return line;
 }
 
-// A number that does not fit its type is refused; one outside its key's range is limited.
-// A non-finite factor is kept as given (zubcli reports it as null); its uses take it.
+// A number that does not fit its type is refused; one outside its key's range is limited; a
+// non-finite factor gives the default, as in the file.
 bool SetKeyFromText(const char* section, const SZubKey& key, const std::string& text, SZubParams& params,
                     CZubLog& log, std::string& error)
 {

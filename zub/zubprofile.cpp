@@ -1,5 +1,7 @@
 #include "zubprofile.h"
 
+#include "zubreplacefile.h"
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -165,7 +167,6 @@ bool CZubProfile::Save() const
     if (target.has_parent_path())
         fs::create_directories(target.parent_path(), ec);
 
-    const std::string temp = m_path + ".tmp." + std::to_string(getpid());
     // Built as one string and written with its length: lines may hold NUL bytes.
     std::string text;
     for (const std::string& line : m_preamble)
@@ -185,18 +186,10 @@ bool CZubProfile::Save() const
             text += '\n';
         }
     }
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = fsync(fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok)
-        ok = std::rename(temp.c_str(), m_path.c_str()) == 0;
-    if (!ok)
-        std::remove(temp.c_str());
-    return ok;
+    CZubReplacingFile file;
+    std::string reason;
+    return file.Open(m_path, reason) && std::fwrite(text.data(), 1, text.size(), file.Stream()) == text.size() &&
+           file.Commit(reason);
 }
 
 const std::string* CZubProfile::FindRaw(const std::string& section, const std::string& key) const
