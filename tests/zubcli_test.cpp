@@ -6,12 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -431,6 +436,42 @@ TEST_F(ZubCli, SeveralVideosAtOnceInOrderAndAsJson)
     EXPECT_TRUE(Contains(r.out, "\"settings\":{}")) << r.out;
 
     EXPECT_EQ(ZubJsonString("a\"b\\c\nd\x01\xff\xc3\xa9"), "\"a\\\"b\\\\c\\nd\\u0001\\ufffd\xc3\xa9\"");
+}
+
+// Ctrl-C or a logout during a parallel night: the children end with zubcli, nothing is left
+// half written, and zubcli ends by the signal.
+TEST_F(ZubCli, AnEndSignalEndsEveryVideoCleanly)
+{
+    SZubSynthOptions longer = SmallVideo(false);
+    longer.iFrames = 3000;
+    std::string error;
+    ASSERT_TRUE(ZubSynthWriteSer(longer, "end1.ser", error)) << error;
+    std::filesystem::copy_file("end1.ser", "end2.ser", std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::create_directories("endcsv");
+    const pid_t cli = fork();
+    if (cli == 0)
+    {
+        std::freopen("/dev/null", "w", stdout);
+        execl(ZUBCLI_PATH, "zubcli", "--jobs", "2", "--csv", "endcsv", "end1.ser", "end2.ser", nullptr);
+        _exit(127);
+    }
+    // Both children at work, then the signal.
+    std::string children;
+    for (int i = 0; i < 500 && std::count(children.begin(), children.end(), ' ') < 2; ++i)
+    {
+        usleep(10000);
+        children = ZubReadText("/proc/" + std::to_string(cli) + "/task/" + std::to_string(cli) + "/children");
+    }
+    ASSERT_EQ(kill(cli, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(cli, &status, 0), cli);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    std::istringstream pids(children);
+    int nChildren = 0;
+    for (pid_t pid; pids >> pid; ++nChildren)
+        EXPECT_NE(kill(pid, 0), 0) << "child " << pid << " outlived zubcli";
+    EXPECT_EQ(nChildren, 2);
+    EXPECT_TRUE(std::filesystem::is_empty("endcsv"));
 }
 
 // scripts/run adds its sample video only when no argument names a video, as zubcli reads

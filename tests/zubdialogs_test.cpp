@@ -1,6 +1,8 @@
 #include "zubapp.h"
 #include "zubdataframes.h"
 #include "zubdialogs.h"
+#include "zubendsignals.h"
+#include "zubreplacefile.h"
 #include "zubtest.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,8 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(ZubDialogs, IntegerBoxesAndLimits)
 {
@@ -115,10 +119,29 @@ TEST(ZubDialogs, CsvWriteErrorsLeaveNoFile)
     std::signal(SIGXFSZ, previousSignal);
     EXPECT_FALSE(bWritten);
     EXPECT_EQ(reason, "File too large");
+    auto leftBeside = [] {
+        return std::count_if(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator(),
+                             [](const auto& e) { return e.path().filename().string().rfind("old.csv.", 0) == 0; });
+    };
     EXPECT_EQ(ZubReadFile("old.csv"), old);
-    EXPECT_EQ(std::count_if(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator(),
-                            [](const auto& e) { return e.path().filename().string().rfind("old.csv.", 0) == 0; }),
-              0);
+    EXPECT_EQ(leftBeside(), 0);
+
+    // A logout's SIGTERM while it is written: the process ends by it, the same two ways.
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        ZubEndAtSignals();
+        CZubReplacingFile file;
+        if (file.Open("old.csv", reason))
+            std::fputs("cut short", file.Stream());
+        std::raise(SIGTERM);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(ZubReadFile("old.csv"), old);
+    EXPECT_EQ(leftBeside(), 0);
 
     std::string value;
     ZubApp().m_params = SZubParams::Defaults();

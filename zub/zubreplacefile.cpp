@@ -1,5 +1,7 @@
 #include "zubreplacefile.h"
 
+#include "zubendsignals.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,8 @@ void CZubReplacingFile::Discard()
     if (!m_temp.empty())
         ::unlink(m_temp.c_str());
     m_temp.clear();
+    ZubUntrackPartialFile(m_tracked);
+    m_tracked = -1;
 }
 
 bool CZubReplacingFile::Open(const std::string& path, std::string& reason)
@@ -45,6 +49,7 @@ bool CZubReplacingFile::Open(const std::string& path, std::string& reason)
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
     m_temp = temp;
+    m_tracked = ZubTrackPartialFile(temp);
     m_file = ::fdopen(fd, "wb");
     if (!m_file)
     {
@@ -73,7 +78,11 @@ bool CZubReplacingFile::Commit(std::string& reason)
     if (ok && !m_temp.empty() && std::rename(m_temp.c_str(), m_path.c_str()) != 0)
         ok = false, cause = errno;
     if (ok)
+    {
         m_temp.clear();
+        ZubUntrackPartialFile(m_tracked);
+        m_tracked = -1;
+    }
     else
     {
         reason = std::strerror(cause != 0 ? cause : EIO);

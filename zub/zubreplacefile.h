@@ -27,4 +27,5 @@ private:
     FILE* m_file = nullptr;
     std::string m_path;
     std::string m_temp;  // empty: written directly
+    int m_tracked = -1;  // removed should the process end by a signal meanwhile
 };

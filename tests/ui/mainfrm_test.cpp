@@ -12,6 +12,7 @@
 #include "zubsynth.h"
 #include "zubviewform.h"
 
+#include <QAbstractEventDispatcher>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -23,8 +24,11 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <csignal>
 #include <filesystem>
 #include <thread>
+
+#include <xcb/xcb.h>
 
 namespace
 {
@@ -367,6 +371,46 @@ private slots:
         QVERIFY(!window.isVisible() && !window.Console()->isVisible());
         QVERIFY(!program.Doc().m_bRunning && !program.Doc().IsSourceActive());
         QTest::qWait(50);  // what was still posted to the view arrives before it goes
+    }
+
+    void EndingFromOutside_data()
+    {
+        QTest::addColumn<bool>("bSignal");
+        QTest::newRow("SIGTERM") << true;
+        QTest::newRow("window destroyed by another client") << false;
+    }
+
+    // A logout's SIGTERM during a run (a question open), or the window destroyed on the X
+    // server, end the program as File > Exit does: run stopped, loop over, settings written.
+    void EndingFromOutside()
+    {
+        QFETCH(bool, bSignal);
+        SProgram program;
+        CMainFrame& window = program.Frame();
+        bool bEnded = false;
+        QTimer poller;
+        connect(&poller, &QTimer::timeout, this, [&] {
+            if (bEnded || program.Doc().m_nPhase != PHASE_IMPACT)
+                return;
+            bEnded = true;
+            if (bSignal)
+            {
+                QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+                QMessageBox::information(&window, "Zub", "open question");
+                return;
+            }
+            xcb_destroy_notify_event_t gone{};
+            gone.response_type = XCB_DESTROY_NOTIFY;
+            gone.event = gone.window = static_cast<xcb_window_t>(window.internalWinId());
+            qintptr result = 0;
+            QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", &gone, &result);
+        });
+        poller.start(1);
+        QVERIFY(window.OpenDocument(Video("ser")));
+        QCOMPARE(program.app->Run(), 0);
+        QVERIFY(bEnded && window.IsClosed());
+        QVERIFY(!program.Doc().m_bRunning && !program.Doc().IsSourceActive());
+        QVERIFY(ZubReadText(std::getenv("ZUB_REGISTRY")).find("ROIFactorBright=") != std::string::npos);
     }
 
     // The console is created hidden, follows the menu and its own Close, keeps its text,

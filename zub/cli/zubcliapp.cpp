@@ -5,6 +5,7 @@
 #include "zubclijson.h"
 #include "zubdataframes.h"
 #include "zubdoc.h"
+#include "zubendsignals.h"
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
 #include "zubpictures.h"
@@ -917,6 +918,7 @@ int PrepareParameters(const SOptions& o)
 
 int ZubCliMain(int argc, char** argv)
 {
+    ZubEndAtSignals();
     SOptions options;
     if (const int status = ParseArguments(argc, argv, options))
         return status < 0 ? 0 : status;

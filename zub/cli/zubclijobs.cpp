@@ -1,5 +1,7 @@
 #include "zubclijobs.h"
 
+#include "zubendsignals.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -56,6 +58,7 @@ pid_t Spawn(const SZubCliJobs& jobs, int task, int out, int err, const std::vect
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent)
         ::_exit(1);
+    ZubEndAtSignals();
     if (out >= 0)
         ::dup2(out, STDOUT_FILENO);
     if (err >= 0)
@@ -95,19 +98,37 @@ int Reap(const SZubCliJobs& jobs, int task, pid_t pid, std::string& errText)
     return status;
 }
 
+// Ends zubcli as the signal it caught would, once its children are gone.
+[[noreturn]] void EndByCaughtSignal()
+{
+    while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR)
+    {
+    }
+    ZubEndBySignal(ZubEndSignal());
+}
+
 int RunOneByOne(const SZubCliJobs& jobs)
 {
+    // An end signal goes on to the child, whose partial files go with it; then zubcli ends.
+    ZubCatchEndSignals(-1);
     int worst = 0;
     for (int task = 0; task < jobs.nTasks; ++task)
     {
         const pid_t pid = Spawn(jobs, task, -1, -1);
+        ZubForwardEndSignalsTo(pid);
+        if (ZubEndSignal() != 0 && pid > 0)
+            ::kill(pid, ZubEndSignal());
         std::string errText;
         const int status = pid < 0 ? 1 : Reap(jobs, task, pid, errText);
+        ZubForwardEndSignalsTo(0);
+        if (ZubEndSignal() != 0)
+            EndByCaughtSignal();
         if (pid < 0 && jobs.crashLine)
             errText = jobs.crashLine(task, std::string("cannot start: ") + std::strerror(errno)) + "\n";
         WriteAll(STDERR_FILENO, errText);
         worst = std::max(worst, status);
     }
+    ZubEndAtSignals();
     return worst;
 }
 
@@ -115,12 +136,29 @@ int RunOneByOne(const SZubCliJobs& jobs)
 class CParallelRun
 {
 public:
-    explicit CParallelRun(const SZubCliJobs& jobs) : m_jobs(jobs), m_children(static_cast<size_t>(jobs.nTasks)) {}
+    explicit CParallelRun(const SZubCliJobs& jobs) : m_jobs(jobs), m_children(static_cast<size_t>(jobs.nTasks))
+    {
+        // An end signal wakes the wait for output through this pipe.
+        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
+        ZubCatchEndSignals(m_wake[1]);
+    }
+    ~CParallelRun()
+    {
+        ZubEndAtSignals();
+        for (const int fd : m_wake)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    CParallelRun(const CParallelRun&) = delete;
+    CParallelRun& operator=(const CParallelRun&) = delete;
 
     int Run()
     {
         while (m_iHead < m_jobs.nTasks)
         {
+            if (ZubEndSignal() != 0)
+                EndChildren();
             while (m_nRunning < m_jobs.nJobs && m_iNext < m_jobs.nTasks)
                 Start(m_iNext++);
             PassOnHead();
@@ -149,7 +187,7 @@ private:
             Fail(child, task, std::string("cannot start: ") + std::strerror(why));
             return;
         }
-        std::vector<int> others{out[0], err[0]};
+        std::vector<int> others{out[0], err[0], m_wake[0], m_wake[1]};
         for (const SChild& running : m_children)
             for (const int fd : {running.out, running.err})
                 if (fd >= 0)
@@ -166,6 +204,16 @@ private:
             return;
         }
         ++m_nRunning;
+    }
+
+    // Each running child ends by the same signal (removing its partial files), then zubcli.
+    [[noreturn]] void EndChildren()
+    {
+        ClearProgress();
+        for (const SChild& child : m_children)
+            if (child.pid > 0 && !child.bDone)
+                ::kill(child.pid, ZubEndSignal());
+        EndByCaughtSignal();
     }
 
     void Fail(SChild& child, int task, const std::string& why)
@@ -227,6 +275,8 @@ private:
                 }
         if (fds.empty())
             return;
+        if (m_wake[0] >= 0)
+            fds.push_back({m_wake[0], POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0)
         {
             if (errno == EINTR)
@@ -237,7 +287,7 @@ private:
             m_iHead = m_jobs.nTasks;
             return;
         }
-        for (size_t i = 0; i < fds.size(); ++i)
+        for (size_t i = 0; i < owners.size(); ++i)
             if (fds[i].revents != 0)
                 ReadFrom(*owners[i].first, fds[i].fd, *owners[i].second);
     }
@@ -291,6 +341,7 @@ private:
     int m_worst = 0;
     bool m_bLostOutput = false;
     bool m_bProgressShown = false;
+    int m_wake[2] = {-1, -1};
 };
 }  // namespace
 

@@ -6,10 +6,29 @@
 #include "zubqtloop.h"
 #include "zubqtshell.h"
 
+#include <QAbstractNativeEventFilter>
+
+#include <functional>
 #include <memory>
 #include <string>
 
 class CMainFrame;
+class QSocketNotifier;
+class QWidget;
+
+// Tells when another client (a task manager, `xdotool windowclose`) destroys the window on
+// the X server: Qt would go on without it, and the program with no window left.
+class CZubWindowGoneFilter : public QAbstractNativeEventFilter
+{
+public:
+    CZubWindowGoneFilter(QWidget& window, std::function<void()> onGone);
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    QWidget& m_window;
+    std::function<void()> m_onGone;
+    bool m_bGone = false;
+};
 
 class CZubDesktopApp
 {
@@ -33,10 +52,20 @@ public:
     // absolute; empty when there is none.
     static std::string CommandLineFile(const QStringList& arguments);
 
+    // Ends the program as File > Exit does: open questions dismissed, the run stopped, the
+    // window closed; Run() then writes the settings.
+    void EndAsExitDoes();
+
 private:
+    // SIGTERM, SIGINT and SIGHUP (a logout, `kill`, Ctrl-C) reach the loop through a pipe.
+    void WatchEndSignals();
+
     CZubQtLoop m_loop;
     CZubQtShell m_shell;
     std::unique_ptr<CMainFrame> m_pFrame;
+    int m_endPipe[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_endNotifier;
+    std::unique_ptr<CZubWindowGoneFilter> m_windowGone;
 };
 
 // main: the Qt application, --help and --version, then CZubDesktopApp.
