@@ -180,6 +180,15 @@ private slots:
         QVERIFY(ini.contains("ROIFactorBright=sz:  0.750") && ini.contains("ROIAutomatic=dword:0"));
         QVERIFY(!ini.contains("ProcessAutoChannel"));
         QVERIFY(messages.Take().isEmpty());
+
+        // Factors no use can take: the nearest bound, or the default for one not a number.
+        ZubOnNextModal([](QDialog& d) {
+            Type(d, "factorBrightEdit", "1e300");
+            Type(d, "factorSizeEdit", "nan");
+            Click(d, "okButton");
+        });
+        CZubOptionsDlg::RunCommand(nullptr);
+        QVERIFY(p.ROIFactorBright == 10.0 && p.ROIFactorSize == SZubParams::Defaults().ROIFactorSize);
     }
 
     void SearchParameters()

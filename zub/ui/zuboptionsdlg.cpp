@@ -11,6 +11,15 @@ namespace
 {
 const char* const kSection = "Settings";
 
+// As the settings file's values: limited to what their use takes, and logged.
+void StoreFactor(const char* key, const QLineEdit* box)
+{
+    std::string text = ZubFormatFactor(ZubParseFactor(box->text().toStdString()));
+    text.erase(0, text.find_first_not_of(' '));
+    std::string error;
+    ZubApp().SetParam(kSection, key, text, error);
+}
+
 // A box and the label that names it are enabled together.
 void EnableBox(QWidget* box, bool bEnabled)
 {
@@ -119,8 +128,8 @@ void CZubOptionsDlg::OnOk()
     ZubStoreKeyedControls(this, kSection);
     SZubParams& params = ZubApp().m_params;
     params.ROIAutomatic = m_ui->autoRoiRadio->isChecked() ? 1 : 0;
-    params.ROIFactorBright = ZubParseFactor(m_ui->factorBrightEdit->text().toStdString());
-    params.ROIFactorSize = ZubParseFactor(m_ui->factorSizeEdit->text().toStdString());
+    StoreFactor("ROIFactorBright", m_ui->factorBrightEdit);
+    StoreFactor("ROIFactorSize", m_ui->factorSizeEdit);
     params.ProcessAutoChannel = std::max(m_ui->channelButtons->checkedId(), 0);
     accept();
 }
