@@ -494,6 +494,14 @@ TEST_F(ZubCli, RunScriptTellsOptionValuesFromVideos)
     EXPECT_EQ(r.out, "a.ser\n-b.avi\n");
 }
 
+TEST_F(ZubCli, ListSettingsGivesEveryKeyInForceWithoutAVideo)
+{
+    const SCliResult r = RunCli({"--list-settings", "--set", "KIV_Algorithm.MinIncrBright=25"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nKIV_Algorithm.MinIncrBright=25\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "\nSettings.ROIFactorBright=0.900\n")) << "no padding before a factor";
+}
+
 TEST_F(ZubCli, ImagesOfTheRunAreWrittenAsPng)
 {
 #ifndef ZUB_HAVE_FFMPEG

@@ -510,6 +510,19 @@ std::vector<SZubParamText> CZubApp::ChangedParams() const
     return changed;
 }
 
+std::vector<SZubParamText> CZubApp::AllParams() const
+{
+    std::vector<SZubParamText> all;
+    for (const SZubSection* section : {&kSettings, &kSimulation, &kTest, &kKiv})
+        for (const SZubKey& key : section->keys)
+        {
+            SZubParamText param{std::string(section->name) + "." + key.name, "", key.kind == SZubKey::Text};
+            GetParam(section->name, key.name, param.value);
+            all.push_back(std::move(param));
+        }
+    return all;
+}
+
 bool CZubApp::WriteAllParams()
 {
     bool ok = WriteTestParams();

@@ -158,6 +158,8 @@ public:
     void DumpAllParams();
     // Every parameter whose value differs from its default, in section order.
     std::vector<SZubParamText> ChangedParams() const;
+    // Every parameter at its value in force, in section order.
+    std::vector<SZubParamText> AllParams() const;
 
     // Start-up shared by both front ends: the four sections read (and dumped) in start-up
     // order, then the silent flag taken from SilentMode. Files are opened only after it.

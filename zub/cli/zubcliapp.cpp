@@ -61,6 +61,8 @@ const char kUsage[] =
     "  --timing                  after each video: time and frames per second of every\n"
     "                            pass, the whole run and the video's peak memory\n"
     "  --list-videos             print the arguments that are videos, one a line, and stop\n"
+    "  --list-settings           print every parameter as Section.Key=Value, the values in\n"
+    "                            force after the settings file and --set, and stop\n"
     "  --help, --version\n"
     "  --                        the end of the options: every argument after it is a video\n"
     "\n"
@@ -75,6 +77,7 @@ struct SOptions
     int nJobs = 0;  // 0: the number of cores
     bool bSimulate = false;
     bool bListVideos = false;
+    bool bListSettings = false;
     bool bQuiet = false;
     bool bLog = false;
     bool bJson = false;
@@ -127,6 +130,8 @@ int ParseOption(int argc, char** argv, int& i, SOptions& o)
         o.bSimulate = true;
     else if (arg == "--list-videos")
         o.bListVideos = true;
+    else if (arg == "--list-settings")
+        o.bListSettings = true;
     else if (arg == "--quiet" || arg == "-q")
         o.bQuiet = true;
     else if (arg == "--log")
@@ -191,7 +196,7 @@ int ParseArguments(int argc, char** argv, SOptions& o)
             std::printf("%s\n", video.c_str());
         return -1;
     }
-    if (o.videos.empty())
+    if (o.videos.empty() && !o.bListSettings)
         return UsageError("no video given");
     return 0;
 }
@@ -914,6 +919,18 @@ int PrepareParameters(const SOptions& o)
             std::fprintf(o.bJson ? stderr : stdout, "%s\n", line.c_str());
     return status;
 }
+
+// The keys --set takes (for shell completion and the manual), each with its value in force.
+int ListSettings()
+{
+    for (const SZubParamText& param : ZubApp().AllParams())
+    {
+        // Factors come padded ("%7.3f"); a value to paste after --set has no blanks before it.
+        const size_t start = param.bText ? 0 : param.value.find_first_not_of(' ');
+        std::printf("%s=%s\n", param.name.c_str(), param.value.c_str() + std::min(start, param.value.size()));
+    }
+    return 0;
+}
 }  // namespace
 
 int ZubCliMain(int argc, char** argv)
@@ -924,6 +941,8 @@ int ZubCliMain(int argc, char** argv)
         return status < 0 ? 0 : status;
     if (const int status = PrepareParameters(options))
         return status;
+    if (options.bListSettings)
+        return ListSettings();
     std::fflush(stdout);
     if (options.videos.size() == 1)
         return CVideoRun(options, options.videos[0]).Run();
