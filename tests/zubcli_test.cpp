@@ -195,10 +195,10 @@ TEST_F(ZubCli, QuietPrintsOnlyTheSummary)
     const SCliResult r = RunCli({"--quiet", flash, quiet});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 3u) << r.out;
+    ASSERT_EQ(lines.size(), 7u) << r.out;
     EXPECT_EQ(lines[0], "flash.ser: 1 candidate");
     EXPECT_EQ(lines[1].rfind("  #1 ", 0), 0u) << lines[1];
-    EXPECT_EQ(lines[2], "quiet.ser: no candidate");
+    EXPECT_EQ(lines[4], "quiet.ser: no candidate");
     EXPECT_EQ(r.err, "");
 }
 
@@ -353,9 +353,11 @@ TEST_F(ZubCli, DefaultOutputIsAHeaderAndTheSummary)
     SCliResult r = RunCli({video});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 3u) << r.out;
+    ASSERT_EQ(lines.size(), 5u) << r.out;
     EXPECT_EQ(lines[0], "flash.ser: 240 x 180, 90 frames, SER 8-bit mono");
     EXPECT_EQ(lines[1], "flash.ser: 1 candidate");
+    EXPECT_EQ(lines[3], "  covers 2019-09-29 04:00:00.000 to 04:00:02.966 UTC, 3.0 s (time stamps), 90 frames searched");
+    EXPECT_EQ(lines[4].rfind("  detection limit ", 0), 0u) << lines[4];
     EXPECT_EQ(r.err, "");
 
     r = RunCli({"--log", "--set", "KIV_Algorithm.MinIncrBright=25", video});
@@ -378,7 +380,7 @@ TEST_F(ZubCli, DefaultOutputIsAHeaderAndTheSummary)
     std::filesystem::copy_file(video, "-dash.ser");
     r = RunCli({"--quiet", "--", "-dash.ser", ZubTestDir()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "-dash.ser: 1 candidate\n" + Lines(RunCli({"--quiet", video}).out)[1] + "\n");
+    EXPECT_EQ(r.out, "-dash.ser" + RunCli({"--quiet", video}).out.substr(std::string("flash.ser").size()));
     EXPECT_EQ(r.err, "zubcli: " + ZubTestDir() + ": is a folder, not a video\n");
 }
 
@@ -394,7 +396,7 @@ TEST_F(ZubCli, FullListSaysHowManyDetectionsDidNotFit)
     ASSERT_TRUE(ZubSynthWriteSer(o, "busy.ser", error)) << error;
     const SCliResult r = RunCli({"--quiet", "--set", "KIV_Algorithm.MinIncrBright=3", "busy.ser"});
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 16u) << r.out;
+    ASSERT_EQ(lines.size(), 18u) << r.out;
     EXPECT_EQ(lines[0], "busy.ser: 20 detections, the 15 strongest listed");
 }
 
@@ -411,12 +413,12 @@ TEST_F(ZubCli, SeveralVideosAtOnceInOrderAndAsJson)
     SCliResult r = RunCli({"--jobs", "3", "long.ser", a, flash});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 8u) << r.out;
+    ASSERT_EQ(lines.size(), 14u) << r.out;
     EXPECT_EQ(lines[0], "long.ser: 240 x 180, 400 frames, SER 8-bit mono");
     EXPECT_EQ(lines[1], "long.ser: 1 candidate");
-    EXPECT_EQ(lines[3], "a.ser: 240 x 180, 90 frames, SER 8-bit mono");
-    EXPECT_EQ(lines[4], "a.ser: no candidate");
-    EXPECT_EQ(lines[6], "flash.ser: 1 candidate");
+    EXPECT_EQ(lines[5], "a.ser: 240 x 180, 90 frames, SER 8-bit mono");
+    EXPECT_EQ(lines[6], "a.ser: no candidate");
+    EXPECT_EQ(lines[10], "flash.ser: 1 candidate");
 
     r = RunCli({"--json", "--jobs", "2", "--set", "KIV_Algorithm.MinIncrBright=21", flash, "missing.ser"});
     EXPECT_EQ(r.status, 1);
@@ -436,6 +438,49 @@ TEST_F(ZubCli, SeveralVideosAtOnceInOrderAndAsJson)
     EXPECT_TRUE(Contains(r.out, "\"settings\":{}")) << r.out;
 
     EXPECT_EQ(ZubJsonString("a\"b\\c\nd\x01\xff\xc3\xa9"), "\"a\\\"b\\\\c\\nd\\u0001\\ufffd\xc3\xa9\"");
+}
+
+double JsonNumber(const std::string& json, const std::string& key)
+{
+    const size_t at = json.find("\"" + key + "\":");
+    return at == std::string::npos ? -1.0 : std::strtod(json.c_str() + at + key.size() + 3, nullptr);
+}
+
+// The night's page: the video with a candidate in a section with its pictures, the one
+// without in the null results, the missing one under its reason; only files of its folder.
+// The limit follows the noise: twice the noise, twice the faintest flash seen.
+TEST_F(ZubCli, ReportOfANightAndTheDetectionLimit)
+{
+    const std::string flash = Synth("flash.ser", true);
+    SZubSynthOptions noisy = SmallVideo(false);
+    noisy.noise = 4.0;
+    std::string error;
+    ASSERT_TRUE(ZubSynthWriteSer(noisy, "noisy.ser", error)) << error;
+    const SCliResult r = RunCli({"--json", "--jobs", "2", "--report", "night", flash, "noisy.ser", "missing.ser"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::vector<std::string> json = Lines(r.out);
+    ASSERT_EQ(json.size(), 3u) << r.out;
+    EXPECT_TRUE(Contains(json[0], "\"time\":{\"start\":\"2019-09-29T04:00:00.000Z\",\"end\":\"2019-09-29T04:00:02.966Z\","
+                                  "\"seconds\":3.000,\"source\":\"time stamps\",\"frames_searched\":90}")) << json[0];
+    const double ratio = JsonNumber(json[1], "peak") / JsonNumber(json[0], "peak");
+    EXPECT_GT(ratio, 1.7) << r.out;
+    EXPECT_LT(ratio, 2.3) << r.out;
+    EXPECT_GT(JsonNumber(json[0], "searched_share"), 0.8);
+
+    const std::string page = ZubReadText("night/index.html");
+    for (const char* part : {"<tr><th>Videos</th><td>3 (2 searched, 1 failed)</td></tr>", "<h2>flash.ser</h2>",
+                             "<th>Detection limit</th>", "#1 frame 32, at (-15, 12) from the planet's centre, KIV",
+                             "<h2>Searched, nothing found</h2>\n", "<tr><td>noisy.ser</td>",
+                             "<tr><td>missing.ser</td><td>no such file</td></tr>"})
+        EXPECT_TRUE(Contains(page, part)) << part;
+    int nPictures = 0;
+    for (size_t at = page.find("src=\""); at != std::string::npos; at = page.find("src=\"", at + 1), ++nPictures)
+    {
+        const std::string src = page.substr(at + 5, page.find('"', at + 5) - at - 5);
+        EXPECT_TRUE(src.find_first_of("/:") == std::string::npos && ZubFileExists("night/" + src)) << src;
+    }
+    EXPECT_EQ(nPictures, 3);  // the detection image, the frames and the light curve
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("night"), std::filesystem::directory_iterator()), 4);
 }
 
 // Ctrl-C or a logout during a parallel night: the children end with zubcli, nothing is left

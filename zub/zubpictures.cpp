@@ -1,11 +1,14 @@
 #include "zubpictures.h"
 
 #include "zubapp.h"
+#include "zubcandidate.h"
+#include "zubdialogs.h"
 #include "zubdoc.h"
 #include "zubframe.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 namespace
@@ -50,12 +53,12 @@ void Circle(SZubPicture& p, int cx, int cy, const uint8_t* colour)
     }
 }
 
-// The number with its top left corner at (x, y).
+// The number with its top left corner at (x, y); a minus sign is a bar.
 void Number(SZubPicture& p, int x, int y, int number, const uint8_t* colour)
 {
     for (const char c : std::to_string(number))
     {
-        const uint16_t bits = kDigits[c - '0'];
+        const uint16_t bits = c == '-' ? 0x01C0 : kDigits[c - '0'];
         for (int row = 0; row < 5; ++row)
             for (int col = 0; col < 3; ++col)
                 if (bits & (1u << (14 - 3 * row - col)))
@@ -65,7 +68,108 @@ void Number(SZubPicture& p, int x, int y, int number, const uint8_t* colour)
         x += 4 * kDigitScale;
     }
 }
+int NumberWidth(int number)
+{
+    return static_cast<int>(std::to_string(number).size()) * 4 * kDigitScale - kDigitScale;
+}
+
+SZubPicture Blank(int width, int height, uint8_t level)
+{
+    return {width, height, 3, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3, level)};
+}
+
+void Line(SZubPicture& p, int x0, int y0, int x1, int y1, const uint8_t* colour)
+{
+    const int steps = std::max({std::abs(x1 - x0), std::abs(y1 - y0), 1});
+    for (int k = 0; k <= steps; ++k)
+        Plot(p, x0 + (x1 - x0) * k / steps, y0 + (y1 - y0) * k / steps, colour);
+}
+
+// One patch of 32 x 32 pixels (gray or blue-green-red), enlarged `scale` times, upright.
+void DrawPatch(SZubPicture& p, int x0, int y0, const uint8_t* patch, int pixelBytes, bool bBottomUp, int scale)
+{
+    constexpr int side = CZubImpact::kPatchSide;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+        {
+            const uint8_t* in = patch + (static_cast<size_t>(y) * side + x) * pixelBytes;
+            const uint8_t rgb[3] = {in[pixelBytes == 3 ? 2 : 0], in[pixelBytes == 3 ? 1 : 0], in[0]};
+            const int line = ZubPictureLine(y, side, bBottomUp);
+            for (int dy = 0; dy < scale; ++dy)
+                for (int dx = 0; dx < scale; ++dx)
+                    Plot(p, x0 + x * scale + dx, y0 + line * scale + dy, rgb);
+        }
+}
 }  // namespace
+
+SZubPicture ZubStripPicture(const CZubDoc& doc, const CZubImpact& impact)
+{
+    constexpr int scale = 2, gap = 4, label = 16;
+    constexpr int cell = CZubImpact::kPatchSide * scale;
+    constexpr uint8_t kWhite[3] = {230, 230, 230};
+    constexpr uint8_t kMark[3] = {255, 60, 60};
+    SZubPicture p = Blank(kZubStripThumbnails * (cell + gap) + gap, cell + 2 * gap + label, 32);
+    const int frames = ZubSlotFrames(impact, doc.m_nProcessed);
+    for (int i = 0; i < kZubStripThumbnails; ++i)
+    {
+        const int index = ZubStripFrameIndex(impact.m_iFrame, i, frames);
+        const uint8_t* patch = index < 0 ? nullptr : impact.GetPatch(index);
+        if (!patch)
+            continue;
+        const int x = gap + i * (cell + gap);
+        if (index + 1 == impact.m_iFrame)
+            for (int k = 1; k <= 2; ++k)
+            {
+                Line(p, x - k, gap - k, x + cell - 1 + k, gap - k, kMark);
+                Line(p, x - k, gap + cell - 1 + k, x + cell - 1 + k, gap + cell - 1 + k, kMark);
+                Line(p, x - k, gap - k, x - k, gap + cell - 1 + k, kMark);
+                Line(p, x + cell - 1 + k, gap - k, x + cell - 1 + k, gap + cell - 1 + k, kMark);
+            }
+        DrawPatch(p, x, gap, patch, impact.m_nPatchPixelBytes, doc.RowsBottomUp(), scale);
+        Number(p, x + (cell - NumberWidth(index + 1)) / 2, cell + 2 * gap + 2, index + 1, kWhite);
+    }
+    return p;
+}
+
+SZubPicture ZubCurvePicture(const CZubDoc& doc, const CZubImpact& impact)
+{
+    constexpr int width = 720, height = 220, left = 56, right = 16, top = 12, bottom = 28;
+    constexpr int plotW = width - left - right, plotH = height - top - bottom;
+    constexpr uint8_t kAxis[3] = {150, 150, 150};
+    constexpr uint8_t kCurve[3] = {255, 255, 255};
+    constexpr uint8_t kMark[3] = {255, 60, 60};
+    const std::vector<int> series = ZubProfileSeries(impact, ZubSlotFrames(impact, doc.m_nProcessed));
+    SZubPicture p = Blank(width, height, 24);
+    if (series.empty())
+        return p;
+    const std::vector<int> columns = ZubProfileColumns(series, plotW);
+    const auto [lowest, highest] = std::minmax_element(series.begin(), series.end());
+    const int lo = *lowest, hi = std::max(*highest, *lowest + 1);
+    auto yOf = [&](int value) { return top + plotH - 1 - (value - lo) * (plotH - 1) / (hi - lo); };
+    const int n = static_cast<int>(series.size());
+    auto xOf = [&](int frame) { return left + (frame - 1) * (plotW - 1) / std::max(1, n - 1); };
+
+    Line(p, left - 1, top, left - 1, top + plotH, kAxis);
+    Line(p, left - 1, top + plotH, left + plotW, top + plotH, kAxis);
+    for (const int value : {lo, hi})
+        Number(p, left - 6 - NumberWidth(value), yOf(value) - 5, value, kAxis);
+    // Frame numbers at round steps (1, 2, 5, 10, 20 ...) along the axis.
+    int step = 1;
+    for (int base = 1; n / step > 8; base *= 10)
+        for (const int f : {1, 2, 5})
+            if (n / step > 8)
+                step = f * base;
+    for (int frame = step; frame <= n; frame += step)
+    {
+        Line(p, xOf(frame), top + plotH, xOf(frame), top + plotH + 4, kAxis);
+        Number(p, xOf(frame) - NumberWidth(frame) / 2, top + plotH + 8, frame, kAxis);
+    }
+    Line(p, xOf(impact.m_iFrame), top, xOf(impact.m_iFrame), top + plotH - 1, kMark);
+    for (int x = 1; x < plotW; ++x)
+        Line(p, left + x - 1, yOf(columns[static_cast<size_t>(x - 1)]), left + x,
+             yOf(columns[static_cast<size_t>(x)]), kCurve);
+    return p;
+}
 
 SZubPicture ZubMeanPicture(const CZubDoc& doc)
 {

@@ -28,6 +28,12 @@ SZubPicture ZubMeanPicture(const CZubDoc& doc);
 SZubPicture ZubMaskPicture(const CZubDoc& doc);
 SZubPicture ZubDetectionPicture(const CZubDoc& doc);
 
+// For a report: the candidate's strip of thumbnails around its frame (enlarged, the frame
+// numbers under them, its own frame outlined) and its light curve (frame axis, the flash
+// marked).
+SZubPicture ZubStripPicture(const CZubDoc& doc, const CZubImpact& impact);
+SZubPicture ZubCurvePicture(const CZubDoc& doc, const CZubImpact& impact);
+
 // The picture as a 24-bit frame, rows top first; false (and an empty frame) for an empty picture.
 bool ZubPictureToFrame(const SZubPicture& picture, CZubFrame& frame);
 

@@ -164,6 +164,24 @@ void CZubSearchArea::Start(int width, int height)
     m_disc.clear();
 }
 
+void CZubSearchArea::MeasureDisc(const CZubFrame& mean, const CZubFrame& disc)
+{
+    double inside = 0.0, outside = 0.0;
+    size_t nOutside = 0;
+    m_whole = {};
+    const size_t pixels = static_cast<size_t>(m_iWidth) * static_cast<size_t>(m_iHeight);
+    for (size_t i = 0; i < pixels; ++i)
+        if (disc.m_pBits[i] == 1)
+            inside += mean.m_pBits16[i], ++m_whole.pixels;
+        else
+            outside += mean.m_pBits16[i], ++nOutside;
+    if (m_whole.pixels == 0)
+        return;
+    m_whole.mean = inside / static_cast<double>(m_whole.pixels);
+    const double sky = nOutside > 0 ? outside / static_cast<double>(nOutside) : 0.0;
+    m_whole.light = std::max(0.0, inside - sky * static_cast<double>(m_whole.pixels));
+}
+
 void CZubSearchArea::Build(const std::vector<uint32_t>& sums, int frames)
 {
     // The planet as KIV's mask finds it in the mean frame, before any shrinking.
@@ -174,6 +192,7 @@ void CZubSearchArea::Build(const std::vector<uint32_t>& sums, int frames)
     for (size_t i = 0; i < sums.size(); ++i)
         mean.m_pBits16[i] = static_cast<uint16_t>(sums[i] / static_cast<uint32_t>(std::max(1, frames)));
     mean.MakeMask(disc);
+    MeasureDisc(mean, disc);
     for (int k = 0; k < kLimbMargin; ++k)
         disc.ErodeMask();
     m_disc.assign(disc.m_pBits, disc.m_pBits + sums.size());

@@ -79,11 +79,23 @@ public:
     // 1 at the searched grid points, else 0; false when nothing is searched.
     bool Weights(const SZubGrid& grid, std::vector<float>& weights) const;
     const std::vector<uint8_t>& Disc() const { return m_disc; }
+    // The whole disc of the mean frame (limb included): its pixels, its mean brightness and
+    // its light above the sky's level (gray levels, summed).
+    struct SDisc
+    {
+        size_t pixels = 0;
+        double mean = 0.0;
+        double light = 0.0;
+    };
+    const SDisc& WholeDisc() const { return m_whole; }
 
 private:
+    void MeasureDisc(const CZubFrame& mean, const CZubFrame& disc);
+
     int m_iWidth = 0;
     int m_iHeight = 0;
     std::vector<uint8_t> m_disc;  // ROI sized, 1 on the searched disc
+    SDisc m_whole;
     // The part of the ROI inside the frame in every crop so far: [x0, x1) x [y0, y1).
     int m_x0 = 0, m_y0 = 0, m_x1 = 0, m_y1 = 0;
 };

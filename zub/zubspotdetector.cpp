@@ -5,6 +5,8 @@
 #include "zubframe.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <new>
 
 namespace
@@ -141,6 +143,37 @@ void CZubSpotDetector::Prepare()
     }
     m_fUnitResponse = CZubSpotFilter::UnitResponse();
     m_bReady = true;
+}
+
+std::string ZubDetectionLimitText(const SZubDetectionLimit& limit)
+{
+    if (!limit.bKnown)
+        return "unknown";
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%.1f gray levels (%.1f %% of the disc's brightness, %.1f mag below the disc), %.0f %% of the "
+                  "disc searched",
+                  limit.peak, limit.percentOfDisc, limit.magnitude, 100.0 * limit.searchedShare);
+    return text;
+}
+
+SZubDetectionLimit CZubSpotDetector::Limit(int threshold) const
+{
+    SZubDetectionLimit limit;
+    const CZubSearchArea::SDisc& disc = m_area.WholeDisc();
+    const float sigma = m_reference.MedianSigma();
+    if (!m_bReady || disc.pixels == 0 || disc.mean <= 0.0 || sigma <= 0.0f)
+        return limit;
+    limit.bKnown = true;
+    limit.peak = threshold * static_cast<double>(sigma) / m_fUnitResponse;
+    limit.percentOfDisc = 100.0 * limit.peak / disc.mean;
+    // A Gaussian's light is its peak times 2 pi sigma squared.
+    const double s = CZubSpotFilter::kSpotSigma;
+    const double light = limit.peak * 2.0 * 3.14159265358979 * s * s;
+    limit.magnitude = disc.light > 0.0 ? -2.5 * std::log10(light / disc.light) : 0.0;
+    // A grid point stands for its bin of two by two pixels.
+    limit.searchedShare = std::min(1.0, 4.0 * static_cast<double>(m_reference.Searched()) / static_cast<double>(disc.pixels));
+    return limit;
 }
 
 // ---- Impact phase ------------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class CZubCandidate;
@@ -34,6 +35,21 @@ struct SZubSpot
     float fLowest = 0.0f;    // the lowest score beside it: a darker place next to a brighter one
                              // is something that moved (a moon, a shadow, the limb)
 };
+
+// The faintest flash a run would have detected at its threshold: a seeing-sized spot whose
+// peak, over the median noise of the searched disc, reaches the threshold in one frame.
+struct SZubDetectionLimit
+{
+    bool bKnown = false;
+    double peak = 0.0;           // gray levels, 8-bit scale
+    double percentOfDisc = 0.0;  // of the disc's mean brightness
+    double magnitude = 0.0;      // -2.5 log10 of the spot's light over the disc's
+    double searchedShare = 0.0;  // of the disc's area
+};
+
+// "12.4 gray levels (5.2 % of the disc's brightness, 9.1 mag below the disc), 87 % of the
+// disc searched", or "unknown".
+std::string ZubDetectionLimitText(const SZubDetectionLimit& limit);
 
 class CZubSpotDetector
 {
@@ -76,6 +92,8 @@ public:
     size_t DefectCount() const { return m_defects.Count(); }
     // Frames of the impact pass that could not be compared with the reference.
     int UnlikeFrames() const { return m_nUnlike; }
+    // From the noise as learnt so far (after the impact pass: the whole run's).
+    SZubDetectionLimit Limit(int threshold) const;
 
 private:
     struct STrack;

@@ -8,7 +8,7 @@ namespace
 {
 // Pixels are summed two by two first (a bin per grid point, the grid point at its top
 // left): the Gaussian then has a seeing-sized sigma of 0.75 bins, the box 7 bins (14 px).
-constexpr double kSpotSigma = 1.5;  // pixels
+constexpr double kSpotSigma = CZubSpotFilter::kSpotSigma;
 constexpr int kGaussRadius = 2;     // bins
 constexpr int kBoxRadius = 3;       // bins
 constexpr int kBinReach = 3;        // bins either side that a grid point's filter reads

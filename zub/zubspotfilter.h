@@ -23,6 +23,8 @@ public:
     // Pixels the filter reads around a grid point, before it and after it.
     static constexpr int kReachBefore = 6;
     static constexpr int kReachAfter = 7;
+    // The seeing-sized spot it is matched to: a Gaussian of this sigma (pixels).
+    static constexpr double kSpotSigma = 1.5;
 
     // The response to a seeing-sized spot of 1 gray level in a grid point's bin.
     static float UnitResponse();

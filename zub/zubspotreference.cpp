@@ -301,6 +301,19 @@ float CZubSpotReference::Sigma(size_t point) const
     return point < m_variance.size() ? std::sqrt(m_variance[point]) : 0.0f;
 }
 
+float CZubSpotReference::MedianSigma() const
+{
+    std::vector<float> sigmas;
+    sigmas.reserve(m_nSearched);
+    for (size_t i = 0; i < m_weights.size() && i < m_variance.size(); ++i)
+        if (m_weights[i] == 1.0f)
+            sigmas.push_back(m_variance[i]);
+    if (sigmas.empty())
+        return 0.0f;
+    std::nth_element(sigmas.begin(), sigmas.begin() + static_cast<std::ptrdiff_t>(sigmas.size() / 2), sigmas.end());
+    return std::sqrt(sigmas[sigmas.size() / 2]);
+}
+
 SZubPoint CZubSpotReference::Offset() const
 {
     // The fit says the frame is the reference moved by beta / beta0 grid steps (2 px each).

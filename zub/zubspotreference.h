@@ -50,6 +50,9 @@ public:
     const SZubGrid& Grid() const { return m_grid; }
     // The noise of a grid point's filtered residual (standard deviation).
     float Sigma(size_t point) const;
+    // The median of it over the searched points, and their number.
+    float MedianSigma() const;
+    size_t Searched() const { return m_nSearched; }
 
 private:
     static constexpr int kModelTerms = 4;  // gain, shift in x and y, blur

@@ -202,6 +202,8 @@ int CZubSpotDetector::Detect(CZubCandidate* records, int nRecords)
         Log().Log("ZUB: %i pixels of the sensor are defective and left out.", static_cast<int>(DefectCount()));
     if (m_nUnlike > 0)
         Log().Log("ZUB: %i frames are unlike the mean and not searched.", m_nUnlike);
+    if (m_bReady)
+        Log().Log("Detection limit: %s.", ZubDetectionLimitText(Limit(p.ZubThreshold)).c_str());
 
     std::vector<STrack> tracks;
     if (m_bReady)

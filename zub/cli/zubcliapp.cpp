@@ -9,6 +9,8 @@
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
 #include "zubpictures.h"
+#include "zubreplacefile.h"
+#include "zubreport.h"
 #include "zubview.h"
 #ifdef ZUB_HAVE_FFMPEG
 #include "zubffmpeg.h"
@@ -54,6 +56,9 @@ const char kUsage[] =
     "                            frames-data CSV\n"
     "  --images DIR              write VIDEO-mean.png, VIDEO-mask.png and VIDEO-detection.png\n"
     "                            (the detection image, candidates circled and numbered)\n"
+    "  --report DIR              write DIR/index.html, one page with every video's time\n"
+    "                            covered, detection limit and candidates (frames, light\n"
+    "                            curve, detection image), and its pictures\n"
     "  --jobs N                  videos processed at once (the number of cores)\n"
     "  --json                    one JSON object per video on stdout, nothing else there\n"
     "  --log                     the log lines too (settings, phases)\n"
@@ -84,6 +89,7 @@ struct SOptions
     bool bTiming = false;
     std::string csv;
     std::string images;
+    std::string report;
 };
 
 const char* const kChannelNames[] = {"gray", "red", "green", "blue"};
@@ -162,6 +168,12 @@ int ParseOption(int argc, char** argv, int& i, SOptions& o)
         if (!value())
             return UsageError("--images needs a folder");
         o.images = v;
+    }
+    else if (arg == "--report")
+    {
+        if (!value())
+            return UsageError("--report needs a folder");
+        o.report = v;
     }
     else if (arg == "--jobs" || arg == "-j")
     {
@@ -359,12 +371,12 @@ int CheckCsvOutputs(const SOptions& o)
 
 // The pictures of every video go into one folder, made before the first video: two videos
 // of one name would share them, and a folder that cannot take them stops the run at once.
-int CheckImages(const SOptions& o)
+int CheckPictureFolder(const SOptions& o, const std::string& folder, const char* option)
 {
-    if (o.images.empty())
+    if (folder.empty())
         return 0;
 #ifndef ZUB_HAVE_FFMPEG
-    return UsageError("--images needs the FFmpeg build (PNG output)");
+    return UsageError(std::string(option) + " needs the FFmpeg build (PNG output)");
 #else
     std::vector<std::string> names;
     for (const std::string& video : o.videos)
@@ -372,13 +384,75 @@ int CheckImages(const SOptions& o)
     std::sort(names.begin(), names.end());
     const auto twice = std::adjacent_find(names.begin(), names.end());
     if (twice != names.end())
-        return UsageError("--images: two videos named " + *twice + " would write the same pictures");
-    if (const std::string why = EnsureFolder(o.images); !why.empty())
-        return OutputError("--images " + o.images + ": " + why);
-    if (const std::string why = FolderRefusal(o.images); !why.empty())
-        return OutputError("--images " + o.images + ": cannot be written: " + why);
+        return UsageError(std::string(option) + ": two videos named " + *twice + " would write the same pictures");
+    if (const std::string why = EnsureFolder(folder); !why.empty())
+        return OutputError(std::string(option) + " " + folder + ": " + why);
+    if (const std::string why = FolderRefusal(folder); !why.empty())
+        return OutputError(std::string(option) + " " + folder + ": cannot be written: " + why);
     return 0;
 #endif
+}
+
+#ifdef ZUB_HAVE_FFMPEG
+bool WritePng(const std::string& path, const SZubPicture& picture, std::string& error)
+{
+    return ZubWritePng(path, picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iChannels, error);
+}
+#endif
+
+// A video's part of the report, handed from its run (perhaps in a child) to the page.
+std::string ReportPartPath(const SOptions& o, const std::string& video)
+{
+    return (fs::path(o.report) / ("." + fs::path(video).filename().string() + ".zubpart")).string();
+}
+
+// Writes the video's part and its pictures; the reason when they could not be written.
+std::string WriteReportPart(const SOptions& o, const std::string& video, const CZubDoc* doc, const std::string& failure)
+{
+    SZubReportVideo part;
+    std::string error;
+#ifdef ZUB_HAVE_FFMPEG
+    if (doc && !ZubReportVideo(*doc, o.report, WritePng, part, error))
+        return "cannot write the report's pictures: " + error;
+#endif
+    part.name = fs::path(video).filename().string();
+    part.failure = doc ? "" : failure;
+    const std::string text = ZubReportPartText(part);
+    CZubReplacingFile file;
+    if (!file.Open(ReportPartPath(o, video), error) || std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size() ||
+        !file.Commit(error))
+        return "cannot write the report: " + error;
+    return {};
+}
+
+// The page over every video's part, in the order given; the parts go.
+int WriteReport(const SOptions& o, int status)
+{
+    std::vector<SZubReportVideo> videos;
+    for (const std::string& video : o.videos)
+    {
+        const std::string path = ReportPartPath(o, video);
+        std::ifstream in(path, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        SZubReportVideo part;
+        if (!ZubParseReportPart(text, part))
+        {
+            part = {};
+            part.name = fs::path(video).filename().string();
+            part.failure = "the run did not complete";
+        }
+        ::unlink(path.c_str());
+        videos.push_back(part);
+    }
+    std::string error;
+    if (!ZubWriteReportPage(o.report, videos, error))
+    {
+        std::fprintf(stderr, "zubcli: cannot write %s/index.html: %s\n", o.report.c_str(), error.c_str());
+        return 1;
+    }
+    if (!o.bQuiet && !o.bJson)
+        std::fprintf(stderr, "zubcli: report in %s/index.html\n", o.report.c_str());
+    return status;
 }
 
 // Writes the run's pictures into the folder; the reason when one could not be written.
@@ -543,15 +617,6 @@ double PeakMemoryMb()
     return usage.ru_maxrss / 1024.0;
 }
 
-// What the detector saw: the brightness increase of the detection over its frame's level.
-int DetectionIncrease(const CZubDoc& doc, const CZubImpact& impact)
-{
-    const CZubCandidate* record = doc.Record(impact.m_iFrame);
-    if (!record)
-        return 0;
-    return (impact.m_iAlgorithm == 1 ? record->m_iKivValue : record->m_iZubValue) - record->m_iLevel;
-}
-
 // Detections left after the duplicate rejection; the list keeps the strongest 15 of them.
 int DetectionCount(const CZubDoc& doc)
 {
@@ -586,12 +651,14 @@ void PrintSummary(const std::string& video, const CZubDoc& doc)
         const SZubPoint at = ZubPicturePosition(doc, impact);
         std::printf("  #%-2d frame %5d  at (%+4d, %+4d) from the planet's centre  %s  increase %3d", i + 1,
                     impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm),
-                    DetectionIncrease(doc, impact));
+                    ZubDetectionIncrease(doc, impact));
         const std::string utc = CandidateUtc(doc, impact);
         if (!utc.empty())
             std::printf("  %s UTC", utc.c_str());
         std::printf("\n");
     }
+    std::printf("  covers %s\n", ZubTimeCoveredText(ZubTimeCovered(doc)).c_str());
+    std::printf("  detection limit %s\n", ZubDetectionLimitText(ZubDocDetectionLimit(doc)).c_str());
 }
 
 void PrintTiming(const CPassTimer& timer)
@@ -610,15 +677,7 @@ int FramesPerSecond(const CZubDoc& doc)
 // "VIDEO: 640 x 480, 2000 frames, SER 8-bit mono" and the like, once the facts are read.
 void PrintHeader(const std::string& video, const CZubDoc& doc)
 {
-    std::string facts = std::to_string(doc.m_bih.biWidth) + " x " + std::to_string(doc.m_bih.biHeight) + ", " +
-                        std::to_string(doc.m_llFrames) + " frames";
-    if (const int fps = FramesPerSecond(doc))
-        facts += ", " + std::to_string(fps) + " fps";
-    if (doc.m_bSer)
-        facts += ", SER " + std::to_string(doc.m_pSer->PixelDepthPerPlane) + "-bit " + doc.m_pSer->ColorText();
-    if (doc.m_nChannel != 0)
-        facts += ", " + std::string(kChannelNames[doc.m_nChannel & 3]) + " channel";
-    std::printf("%s: %s\n", video.c_str(), facts.c_str());
+    std::printf("%s: %s\n", video.c_str(), ZubVideoFacts(doc).c_str());
     std::fflush(stdout);
 }
 
@@ -670,7 +729,7 @@ std::string JsonCandidates(const CZubDoc& doc)
         const SZubPoint at = ZubPicturePosition(doc, impact);
         CZubJsonObject c;
         c.Add("number", i + 1).Add("frame", impact.m_iFrame).Add("x", at.x).Add("y", at.y);
-        c.Add("algorithm", ZubAlgorithmText(impact.m_iAlgorithm)).Add("increase", DetectionIncrease(doc, impact));
+        c.Add("algorithm", ZubAlgorithmText(impact.m_iAlgorithm)).Add("increase", ZubDetectionIncrease(doc, impact));
         std::string utc = CandidateUtc(doc, impact);
         if (utc.size() > 10)
         {
@@ -684,6 +743,34 @@ std::string JsonCandidates(const CZubDoc& doc)
         list += c.Text();
     }
     return list + "]";
+}
+
+std::string JsonTime(const CZubDoc& doc)
+{
+    const SZubTimeCovered time = ZubTimeCovered(doc);
+    CZubJsonObject json;
+    for (const auto& [key, utc] : {std::pair{"start", time.start}, std::pair{"end", time.end}})
+        if (utc.size() > 10)
+            json.Add(key, utc.substr(0, 10) + "T" + utc.substr(11) + "Z");
+        else
+            json.AddNull(key);
+    if (time.seconds >= 0.0)
+        json.Add("seconds", time.seconds, 3);
+    else
+        json.AddNull("seconds");
+    json.Add("source", time.source).Add("frames_searched", time.framesSearched);
+    return json.Text();
+}
+
+std::string JsonLimit(const CZubDoc& doc)
+{
+    const SZubDetectionLimit limit = ZubDocDetectionLimit(doc);
+    if (!limit.bKnown)
+        return "null";
+    CZubJsonObject json;
+    json.Add("peak", limit.peak, 2).Add("percent_of_disc", limit.percentOfDisc, 2);
+    json.Add("magnitude", limit.magnitude, 2).Add("searched_share", limit.searchedShare, 3);
+    return json.Text();
 }
 
 std::string JsonPasses(const CPassTimer& timer)
@@ -712,6 +799,7 @@ std::string JsonVideo(const SOptions& o, const std::string& video, const CZubDoc
     if (result.bRan)
     {
         json.AddRaw("facts", JsonFacts(doc)).AddRaw("settings", JsonSettings(o));
+        json.AddRaw("time", JsonTime(doc)).AddRaw("detection_limit", JsonLimit(doc));
         json.Add("run_seconds", timer.RunSeconds(), 3).AddRaw("passes", JsonPasses(timer));
         json.Add("peak_memory_mb", PeakMemoryMb(), 1);
         json.Add("detections", DetectionCount(doc)).AddRaw("candidates", JsonCandidates(doc));
@@ -795,7 +883,11 @@ private:
     {
         SVideoResult result;
         if (std::string refusal = InputRefusal(m_video); !refusal.empty())
+        {
+            if (!m_o.report.empty())
+                WriteReportPart(m_o, m_video, nullptr, refusal);
             return {false, refusal};
+        }
         bool bImpactDone = false;
         m_timer.Start();
         FILE* logStream = m_o.bJson ? stderr : stdout;
@@ -818,8 +910,12 @@ private:
         m_shell.m_consoleSink = nullptr;
         result.bRan = bImpactDone;
         if (!bImpactDone)
+        {
             result.failure = m_shell.m_messageBoxes.empty() ? "the run did not complete"
                                                             : OneLine(m_shell.m_messageBoxes.back());
+            if (!m_o.report.empty())
+                WriteReportPart(m_o, m_video, nullptr, result.failure);
+        }
         else
             result.failure = WriteOutputs();
         return result;
@@ -841,6 +937,8 @@ private:
             if (!ZubWriteFramesCsv(path, m_doc.m_pFrameData.data(), m_doc.RecordCount(), nullptr, &reason))
                 return "cannot write " + path + ": " + reason;
         }
+        if (!m_o.report.empty())
+            return WriteReportPart(m_o, m_video, &m_doc, {});
         return {};
     }
 
@@ -907,7 +1005,9 @@ int PrepareParameters(const SOptions& o)
     if (status == 0)
         status = CheckCsvOutputs(o);
     if (status == 0)
-        status = CheckImages(o);
+        status = CheckPictureFolder(o, o.images, "--images");
+    if (status == 0)
+        status = CheckPictureFolder(o, o.report, "--report");
     if (status == 0)
     {
         app.m_bSilent = app.m_params.SilentMode;
@@ -945,7 +1045,10 @@ int ZubCliMain(int argc, char** argv)
         return ListSettings();
     std::fflush(stdout);
     if (options.videos.size() == 1)
-        return CVideoRun(options, options.videos[0]).Run();
+    {
+        const int status = CVideoRun(options, options.videos[0]).Run();
+        return options.report.empty() ? status : WriteReport(options, status);
+    }
 
     // Several videos: each in a child process of its own.
     SZubCliJobs jobs;
@@ -960,5 +1063,6 @@ int ZubCliMain(int argc, char** argv)
         return "zubcli: " + options.videos[static_cast<size_t>(i)] + ": " + why;
     };
     jobs.bProgress = jobs.nJobs > 1 && !options.bQuiet && isatty(STDERR_FILENO) == 1;
-    return ZubRunJobs(jobs);
+    const int status = ZubRunJobs(jobs);
+    return options.report.empty() ? status : WriteReport(options, status);
 }
