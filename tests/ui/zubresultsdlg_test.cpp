@@ -11,7 +11,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -146,6 +148,18 @@ private slots:
         const QImage evidence("evidence.png");
         QVERIFY(evidence.width() >= 15 * 32 && evidence.height() > 32 + 100);
         QVERIFY(evidence.save(ZubScreenshotPath("zubresultsdlg-evidence.png")));
+
+        // The report of this video into a folder of the user's: the page and its pictures.
+        const QString limit = dialog.findChild<QLabel*>("limitLabel")->text();
+        QVERIFY2(limit.startsWith("Detection limit: ") && limit.endsWith("% of the disc searched."), qPrintable(limit));
+        QDir().mkpath("report");
+        CZubMessageRecorder messages;
+        ZubDialogHooks().chooseFile = [](QFileDialog&) { return QString("report"); };
+        Button(dialog, "saveReportButton")->click();
+        ZubDialogHooks().chooseFile = nullptr;
+        QCOMPARE(messages.Take(), QStringList({"Report written: report/index.html"}));
+        QCOMPARE(QDir("report").entryList(QDir::Files).size(), 4);
+        QVERIFY(ZubReadText("report/index.html").find("<h2>flash.ser</h2>") != std::string::npos);
     }
 
     void NavigationAndSlotsWithoutData()

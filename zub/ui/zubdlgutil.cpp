@@ -88,6 +88,18 @@ QString ZubChooseSaveFile(QWidget* parent, const QString& defaultName, const QSt
     return dialog.selectedFiles().first();
 }
 
+QString ZubChooseFolder(QWidget* parent, const QString& caption)
+{
+    QFileDialog dialog(parent, caption);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (ZubDialogHooks().chooseFile)
+        return ZubDialogHooks().chooseFile(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
 void ZubOnFocusLeave(QWidget* box, std::function<void()> check)
 {
     QWidget* target = box->focusProxy() ? box->focusProxy() : box;

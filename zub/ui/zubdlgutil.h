@@ -25,6 +25,8 @@ void ZubInfoBox(QWidget* parent, const QString& text);
 // "" when the user cancels.
 QString ZubChooseSaveFile(QWidget* parent, const QString& defaultName, const QString& suffix,
                           const QString& filter);
+// A folder to write into (the same test hook as the files).
+QString ZubChooseFolder(QWidget* parent, const QString& caption);
 
 // Runs `check` when the focus leaves `box` for another control (not when a message box or
 // another window takes it, nor when Enter confirms the dialog).

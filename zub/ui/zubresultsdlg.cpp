@@ -2,6 +2,7 @@
 
 #include "ui_zubresultsdlg.h"
 #include "zubpictures.h"
+#include "zubreport.h"
 #include "zubdialogs.h"
 #include "zubdlgutil.h"
 #include "zubbmpimgresult.h"
@@ -49,6 +50,9 @@ CZubResultsDlg::CZubResultsDlg(const CZubDoc& doc, QWidget* parent)
     connect(m_ui->showDetectionButton, &QPushButton::clicked, this, &CZubResultsDlg::OnShowDetectionImage);
     m_ui->showDetectionButton->setEnabled(doc.m_spotDetector.HasDetectionImage());
     connect(m_ui->saveImageButton, &QPushButton::clicked, this, &CZubResultsDlg::OnSaveImage);
+    connect(m_ui->saveReportButton, &QPushButton::clicked, this, &CZubResultsDlg::OnSaveReport);
+    m_ui->limitLabel->setText(
+        "Detection limit: " + QString::fromStdString(ZubDetectionLimitText(ZubDocDetectionLimit(doc))) + ".");
     Show();
 }
 
@@ -239,4 +243,27 @@ void CZubResultsDlg::OnSaveImage()
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !EvidenceImage().save(&file, "PNG") || !file.commit())
         ZubInfoBox(this, QString("Can't write file %1.").arg(path));
+}
+
+void CZubResultsDlg::OnSaveReport()
+{
+    const QString folder = ZubChooseFolder(this, "Folder for the report");
+    if (folder.isEmpty())
+        return;
+    auto writePng = [](const std::string& path, const SZubPicture& picture, std::string& error) {
+        const QImage image(picture.pixels.data(), picture.iWidth, picture.iHeight, picture.iWidth * picture.iChannels,
+                           picture.iChannels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        QSaveFile file(QString::fromStdString(path));
+        if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit())
+            return true;
+        error = file.errorString().toStdString();
+        return false;
+    };
+    SZubReportVideo part;
+    std::string error;
+    const std::string where = folder.toStdString();
+    if (!ZubReportVideo(m_doc, where, writePng, part, error) || !ZubWriteReportPage(where, {part}, error))
+        ZubInfoBox(this, QString("Can't write the report in %1: %2").arg(folder, QString::fromStdString(error)));
+    else
+        ZubInfoBox(this, QString("Report written: %1/index.html").arg(folder));
 }

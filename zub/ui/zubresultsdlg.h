@@ -50,6 +50,8 @@ private:
     void OnShowFrameCandidate();
     void OnShowDetectionImage();
     void OnSaveImage();
+    // The report page of this video and its pictures, into a folder the user chooses.
+    void OnSaveReport();
 
     std::unique_ptr<Ui::CZubResultsDlg> m_ui;
     const CZubDoc& m_doc;
