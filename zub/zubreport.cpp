@@ -85,8 +85,10 @@ std::string CandidateHtml(const CZubDoc& doc, int i, const std::string& strip, c
         html += "<img class=\"strip\" src=\"" + strip + "\" alt=\"frames around frame " +
                 std::to_string(impact.m_iFrame) + "\">\n";
     if (!curve.empty())
-        html += "<img class=\"curve\" src=\"" + curve + "\" alt=\"light curve, frame " +
-                std::to_string(impact.m_iFrame) + " marked\">\n";
+        html += "<figure><img class=\"curve\" src=\"" + curve + "\" alt=\"light curve, frame " +
+                std::to_string(impact.m_iFrame) +
+                " marked\"><figcaption>Light curve: the spot's brightness over its surroundings (gray levels) in every "
+                "frame; the red line marks the detection frame.</figcaption></figure>\n";
     return html + "</div>\n";
 }
 }  // namespace
@@ -268,6 +270,7 @@ std::string ZubReportPage(const std::vector<SZubReportVideo>& videos)
         "vertical-align:top}\n"
         "table.list td,table.list th{border-bottom:1px solid #ddd}\n"
         "img{max-width:100%;image-rendering:pixelated;display:block;margin:.4em 0}\n"
+        "img.detection{width:min(100%,400px)}figure{margin:.5em 0}\n"
         "figcaption{font-size:.85em;color:#555}\n"
         ".candidate{margin:1em 0 1.5em}\n"
         "@media print{body{margin:0}section,.candidate{break-inside:avoid}}\n"
