@@ -451,7 +451,8 @@ double JsonNumber(const std::string& json, const std::string& key)
 // The limit follows the noise: twice the noise, twice the faintest flash seen.
 TEST_F(ZubCli, ReportOfANightAndTheDetectionLimit)
 {
-    const std::string flash = Synth("flash.ser", true);
+    std::filesystem::create_directories("videos");
+    const std::string flash = Synth("videos/flash.ser", true);
     SZubSynthOptions noisy = SmallVideo(false);
     noisy.noise = 4.0;
     std::string error;

@@ -159,7 +159,8 @@ bool ZubReportVideo(const CZubDoc& doc, const std::string& folder, const ZubPngW
                     SZubReportVideo& part, std::string& error)
 {
     part = {};
-    part.name = doc.m_csFileName;
+    // Pictures and page name the video by its file name, wherever it lies.
+    part.name = doc.m_csFileName.substr(doc.m_csFileName.find_last_of('/') + 1);
     part.facts = ZubVideoFacts(doc);
     const SZubTimeCovered time = ZubTimeCovered(doc);
     part.time = ZubTimeCoveredText(time);
