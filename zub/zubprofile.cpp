@@ -108,13 +108,18 @@ CZubProfile::CZubProfile(std::string path) : m_path(std::move(path))
 
 void CZubProfile::Load()
 {
-    m_preamble.clear();
-    m_sections.clear();
     std::string text;
     const EFile state = ReadSmallRegularFile(m_path, kMaxFileBytes, text);
+    LoadText(state == EFile::Read ? text : std::string());  // a refused file's bytes are no profile
     m_bUnreadable = state == EFile::Unreadable;
-    if (state == EFile::Read)
-        Parse(text);
+}
+
+void CZubProfile::LoadText(const std::string& text)
+{
+    m_preamble.clear();
+    m_sections.clear();
+    m_bUnreadable = false;
+    Parse(text);
 }
 
 void CZubProfile::Parse(const std::string& text)
@@ -167,7 +172,16 @@ bool CZubProfile::Save() const
     if (target.has_parent_path())
         fs::create_directories(target.parent_path(), ec);
 
-    // Built as one string and written with its length: lines may hold NUL bytes.
+    // Written with its length: lines may hold NUL bytes.
+    const std::string text = FormatText();
+    CZubReplacingFile file;
+    std::string reason;
+    return file.Open(m_path, reason) && std::fwrite(text.data(), 1, text.size(), file.Stream()) == text.size() &&
+           file.Commit(reason);
+}
+
+std::string CZubProfile::FormatText() const
+{
     std::string text;
     for (const std::string& line : m_preamble)
         text += line + '\n';
@@ -186,10 +200,7 @@ bool CZubProfile::Save() const
             text += '\n';
         }
     }
-    CZubReplacingFile file;
-    std::string reason;
-    return file.Open(m_path, reason) && std::fwrite(text.data(), 1, text.size(), file.Stream()) == text.size() &&
-           file.Commit(reason);
+    return text;
 }
 
 const std::string* CZubProfile::FindRaw(const std::string& section, const std::string& key) const

@@ -30,6 +30,10 @@ public:
     // (Re)reads the file; a missing or unreadable file is an empty profile. Only a regular
     // file of at most kMaxFileBytes is read, so a device or a FIFO cannot hang the reader.
     void Load();
+    // Replaces the profile by the one `text` holds, as Load does with the file's bytes.
+    void LoadText(const std::string& text);
+    // The file Save writes: kept lines byte for byte, changed and new ones as key=value.
+    std::string FormatText() const;
     // The last Load found a file it could not read.
     bool IsUnreadable() const { return m_bUnreadable; }
     // Writes the whole profile atomically (temporary file, then rename). False on failure,
