@@ -241,3 +241,23 @@ TEST(ZubFfmpegPlayerTest, BadFilesGiveAReasonAndNeverACrash)
     ASSERT_TRUE(player->SeekFrame(30, error)) << error;
     EXPECT_EQ(player->ReadFrame(frame, error), EZubPlayerRead::EndOfStream);
 }
+
+TEST(ZubFfmpegPlayerTest, AVideoInMemoryReadsAsItsFile)
+{
+    for (const std::string& path : {Videos()[2], Videos()[4]})  // seekable, and read from the start
+    {
+        SCOPED_TRACE(path);
+        const std::vector<uint8_t> bytes = ZubReadFile(path);
+        const std::string name = ZubAvAddMemoryVideo(bytes.data(), bytes.size());
+        SZubPlayerFacts facts;
+        const SDecoded all = ReadToEnd(*OpenPlayer(path, facts));
+        const std::unique_ptr<IZubPlayerSource> player = OpenPlayer(name, facts);
+        EXPECT_EQ(ReadToEnd(*player).hashes, all.hashes);
+        EXPECT_EQ(ProcessedHashes(name), all.hashes);
+        std::string error;
+        ASSERT_TRUE(player->SeekFrame(13, error)) << error;
+        ExpectFrame(*player, all, 13, "memory");
+        ZubAvRemoveMemoryVideo(name);
+        EXPECT_FALSE(player->Open(name, facts, error));
+    }
+}

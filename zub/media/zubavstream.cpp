@@ -8,12 +8,132 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+// What one stream reads of a memory video: its own position in the shared bytes.
+struct SZubAvMemory
+{
+    std::shared_ptr<const std::string> bytes;
+    int64_t pos = 0;
+    AVIOContext* io = nullptr;
+};
 
 namespace
 {
 constexpr int64_t kMaxFrameBytes = int64_t(1) << 30;
 constexpr double kTicksPerSecond = 1e7;  // 100-ns units
+constexpr int kMemoryIoBytes = 4096;
+const char kMemoryPrefix[] = "mem:";
+
+struct SMemoryVideos
+{
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<const std::string>> byName;
+    uint64_t next = 0;
+};
+
+SMemoryVideos& MemoryVideos()
+{
+    static SMemoryVideos videos;
+    return videos;
+}
+
+std::shared_ptr<const std::string> FindMemoryVideo(const std::string& path)
+{
+    if (path.rfind(kMemoryPrefix, 0) != 0)
+        return nullptr;
+    SMemoryVideos& videos = MemoryVideos();
+    std::lock_guard<std::mutex> lock(videos.mutex);
+    const auto found = videos.byName.find(path);
+    return found == videos.byName.end() ? nullptr : found->second;
+}
+
+int ReadMemory(void* opaque, uint8_t* buffer, int size)
+{
+    SZubAvMemory& m = *static_cast<SZubAvMemory*>(opaque);
+    const int64_t left = static_cast<int64_t>(m.bytes->size()) - m.pos;
+    if (left <= 0 || size <= 0)
+        return AVERROR_EOF;  // never 0: FFmpeg would take it for a stalled stream
+    const int n = static_cast<int>(std::min<int64_t>(size, left));
+    std::memcpy(buffer, m.bytes->data() + m.pos, static_cast<size_t>(n));
+    m.pos += n;
+    return n;
+}
+
+int64_t SeekMemory(void* opaque, int64_t offset, int whence)
+{
+    SZubAvMemory& m = *static_cast<SZubAvMemory*>(opaque);
+    const int64_t size = static_cast<int64_t>(m.bytes->size());
+    int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE)
+    {
+    case AVSEEK_SIZE:
+        return size;
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        base = m.pos;
+        break;
+    case SEEK_END:
+        base = size;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    // Past the end is allowed, as in a file; before the start or out of 64 bits is not.
+    if (offset < -base || offset > INT64_MAX - base)
+        return AVERROR(EINVAL);
+    m.pos = base + offset;
+    return m.pos;
+}
+
+// A memory video stands alone: whatever it names (playlists, references, image sequences)
+// is not opened.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**)
+{
+    return AVERROR(EPERM);
+}
+
+// The format context of a memory video, reading through `memory`; null when out of memory.
+AVFormatContext* MemoryInput(std::shared_ptr<const std::string> bytes,
+                             std::unique_ptr<SZubAvMemory, SZubAvFree>& memory)
+{
+    memory.reset(new SZubAvMemory{std::move(bytes)});
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kMemoryIoBytes));
+    memory->io = buffer ? avio_alloc_context(buffer, kMemoryIoBytes, 0, memory.get(), ReadMemory, nullptr, SeekMemory)
+                        : nullptr;
+    if (!memory->io)
+    {
+        av_free(buffer);
+        return nullptr;
+    }
+    AVFormatContext* context = avformat_alloc_context();
+    if (!context)
+        return nullptr;
+    context->pb = memory->io;
+    context->io_open = RefuseNestedOpen;
+    return context;
+}
 }  // namespace
+
+std::string ZubAvAddMemoryVideo(const void* data, size_t size)
+{
+    auto bytes = std::make_shared<const std::string>(static_cast<const char*>(data), size);
+    SMemoryVideos& videos = MemoryVideos();
+    std::lock_guard<std::mutex> lock(videos.mutex);
+    std::string name = kMemoryPrefix + std::to_string(++videos.next);
+    videos.byName[name] = std::move(bytes);
+    return name;
+}
+
+void ZubAvRemoveMemoryVideo(const std::string& name)
+{
+    SMemoryVideos& videos = MemoryVideos();
+    std::lock_guard<std::mutex> lock(videos.mutex);
+    videos.byName.erase(name);
+}
 
 void SZubAvFree::operator()(AVFormatContext* p) const
 {
@@ -34,6 +154,13 @@ void SZubAvFree::operator()(AVFrame* p) const
 void SZubAvFree::operator()(SwsContext* p) const
 {
     sws_freeContext(p);
+}
+void SZubAvFree::operator()(SZubAvMemory* p) const
+{
+    if (p->io)
+        av_freep(&p->io->buffer);  // FFmpeg may have replaced the buffer it was given: this one is current
+    avio_context_free(&p->io);
+    delete p;
 }
 
 std::string ZubAvErrorText(int error)
@@ -57,8 +184,14 @@ EZubAvOpen CZubAvStream::Open(const std::string& path, std::string& reason)
         reason = "Out of memory";
         return EZubAvOpen::Unsupported;
     }
+    format.reset();
+    memory.reset();  // after the format that reads through it
     AVFormatContext* opened = nullptr;
-    int result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    int result = 0;
+    if (auto bytes = FindMemoryVideo(path))
+        result = (opened = MemoryInput(std::move(bytes), memory)) ? 0 : AVERROR(ENOMEM);
+    if (result >= 0)
+        result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);  // frees `opened` on failure
     format.reset(opened);
     if (result >= 0)
         result = avformat_find_stream_info(opened, nullptr);

@@ -17,6 +17,7 @@ struct AVPacket;
 struct AVFrame;
 struct AVStream;
 struct SwsContext;
+struct SZubAvMemory;
 
 // Frees each FFmpeg object the way FFmpeg wants it freed.
 struct SZubAvFree
@@ -26,6 +27,7 @@ struct SZubAvFree
     void operator()(AVPacket* p) const;
     void operator()(AVFrame* p) const;
     void operator()(SwsContext* p) const;
+    void operator()(SZubAvMemory* p) const;
 };
 
 enum class EZubAvOpen
@@ -37,6 +39,11 @@ enum class EZubAvOpen
 
 // FFmpeg's text for one of its error codes.
 std::string ZubAvErrorText(int error);
+// Videos held in memory, for tests and fuzzing without temporary files: until removed, every
+// open of the returned name ("mem:<n>") reads a copy of these bytes, as a file's.
+std::string ZubAvAddMemoryVideo(const void* data, size_t size);
+void ZubAvRemoveMemoryVideo(const std::string& name);
+
 // FFmpeg's own chatter (deprecated pixel formats and the like) is not for our users; every
 // failure that matters is reported by the sources.
 void ZubAvQuietLogs();
@@ -61,6 +68,7 @@ public:
     bool ConvertFrame(uint8_t* pixels);
     static constexpr size_t kScalerSlack = 256;
 
+    std::unique_ptr<SZubAvMemory, SZubAvFree> memory;  // a memory video's input; outlives `format`
     std::unique_ptr<AVFormatContext, SZubAvFree> format;
     std::unique_ptr<AVCodecContext, SZubAvFree> codec;
     std::unique_ptr<AVPacket, SZubAvFree> packet;
