@@ -14,6 +14,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -122,23 +125,75 @@ std::string CZubDesktopApp::CommandLineFile(const QStringList& arguments)
     return {};
 }
 
+namespace
+{
+// The same layout as zubcli's: the manual's OPTIONS are made from it.
+const char kUsage[] =
+    "Usage: zub [options] [VIDEO]\n"
+    "Searches planetary videos for impact flashes, in a window.\n"
+    "\n"
+    "  VIDEO                     a video to open and process at start (SER, AVI, MPEG, WMV,\n"
+    "                            MP4, MKV, MOV)\n"
+    "  -platform NAME            the window system to use: xcb (X11), wayland, or\n"
+    "                            offscreen (no screen at all); QT_QPA_PLATFORM says it too\n"
+    "  -display DISPLAY          the X display to use instead of $DISPLAY\n"
+    "  --help, -h                print this help and exit\n"
+    "  --version                 print the version and exit\n"
+    "\n"
+    "Needs a display: DISPLAY (X11) or WAYLAND_DISPLAY, or QT_QPA_PLATFORM / -platform.\n"
+    "Exit status: 0 when the window is closed, 1 when the program cannot start.\n";
+
+bool HasArgument(int argc, char** argv, std::initializer_list<const char*> names)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char* name : names)
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+    return false;
+}
+
+bool IsSet(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    return value && *value;
+}
+
+// Why the program cannot show a window, or "" when it can try. Only the plain X11 case is
+// tried here: a display named in DISPLAY that does not answer.
+std::string DisplayProblem(int argc, char** argv)
+{
+    if (IsSet("QT_QPA_PLATFORM") || HasArgument(argc, argv, {"-platform", "--platform", "-display", "--display"}))
+        return {};
+    if (IsSet("WAYLAND_DISPLAY"))
+        return {};
+    if (!IsSet("DISPLAY"))
+        return "no display: set DISPLAY or WAYLAND_DISPLAY (or QT_QPA_PLATFORM=offscreen); zubcli needs none";
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool bFailed = xcb_connection_has_error(connection) != 0;
+    xcb_disconnect(connection);
+    if (bFailed)
+        return std::string("cannot open the display ") + std::getenv("DISPLAY") + " (is an X server running there?)";
+    return {};
+}
+}  // namespace
+
 int ZubDesktopMain(int argc, char** argv)
 {
+    // Before the QApplication, which needs a display: help and version work anywhere.
+    if (HasArgument(argc, argv, {"--help", "-h"}))
+        return std::fputs(kUsage, stdout), 0;
+    if (HasArgument(argc, argv, {"--version"}))
+        return std::printf("zub %s\n", ZUB_VERSION), 0;
+    // Qt would abort with a page about plugins; one line says what is missing.
+    if (const std::string problem = DisplayProblem(argc, argv); !problem.empty())
+    {
+        std::fprintf(stderr, "zub: %s\n", problem.c_str());
+        return 1;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Zub");
     QApplication::setOrganizationName("Trelvane");
-    const QStringList arguments = QApplication::arguments();
-    if (arguments.contains("--help") || arguments.contains("-h"))
-    {
-        std::printf("Usage: zub [VIDEO]\nOpens the desktop program, and the video when one is named.\n");
-        return 0;
-    }
-    if (arguments.contains("--version"))
-    {
-        std::printf("zub %s\n", ZUB_VERSION);
-        return 0;
-    }
     CZubDesktopApp app;
-    app.StartUp(CZubDesktopApp::CommandLineFile(arguments));
+    app.StartUp(CZubDesktopApp::CommandLineFile(QApplication::arguments()));
     return app.Run();
 }
