@@ -75,11 +75,11 @@ std::string CandidateHtml(const CZubDoc& doc, int i, const std::string& strip, c
 {
     const CZubImpact& impact = doc.m_pCandidates->m_aImpacts[static_cast<size_t>(i)];
     const SZubPoint at = ZubPicturePosition(doc, impact);
-    std::string utc = doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
-    std::string head = "#" + std::to_string(i + 1) + " frame " + std::to_string(impact.m_iFrame) + ", at (" +
-                       std::to_string(at.x) + ", " + std::to_string(at.y) + ") from the planet's centre, " +
-                       ZubAlgorithmText(impact.m_iAlgorithm) + ", increase " +
-                       std::to_string(ZubDetectionIncrease(doc, impact)) + (utc.empty() ? "" : ", " + utc + " UTC");
+    const std::string utc = doc.m_bSer ? doc.m_pSer->FormatFrameUtc(impact.m_iFrame - 1) : "";
+    char head[200];
+    std::snprintf(head, sizeof head, "#%d frame %d, at (%d, %d) from the planet's centre, %s, increase %d%s%s%s", i + 1,
+                  impact.m_iFrame, at.x, at.y, ZubAlgorithmText(impact.m_iAlgorithm), ZubDetectionIncrease(doc, impact),
+                  utc.empty() ? "" : ", ", utc.c_str(), utc.empty() ? "" : " UTC");
     std::string html = "<div class=\"candidate\"><h3>" + Html(head) + "</h3>\n";
     if (!strip.empty())
         html += "<img class=\"strip\" src=\"" + strip + "\" alt=\"frames around frame " +
