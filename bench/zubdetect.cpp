@@ -6,7 +6,7 @@
 // videos carrying what real captures carry (hot pixels, cosmic rays, clouds, moons...),
 // with and without flashes. Prints figures only; it never fails on them.
 //
-// Parts, for --only: real, synth-mono8, synth-mono16, synth-rgb, long-mono8, long-mono16,
+// Parts, for --only: real, limit, synth-mono8, synth-mono16, synth-rgb, long-mono8, long-mono16,
 // long-rgb, places, nuisance (a part of a name selects every part holding it).
 //
 // Usage: zubdetect [--quick] [--data DIR] [--only NAME] [--set Section.Key=Value]... [--trace]
@@ -261,6 +261,7 @@ int main(int argc, char** argv)
     RunShortPart(o, harness, summary);
     RunLongPart(o, harness, summary);
     RunPlacesPart(o, harness, summary);
+    RunLimitPart(o, harness);
     RunNuisancePart(o, harness, summary);
     PrintSummary(summary);
     std::printf("zubdetect: %.0f s\n", Seconds(start));

@@ -6,6 +6,7 @@
 #include "zubcandidate.h"
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
+#include "zubspotdetector.h"
 #include "zubsynth.h"
 #include "zubtypes.h"
 
@@ -49,7 +50,7 @@ struct SSer
     size_t Offset(int n) const { return 178 + frameBytes * static_cast<size_t>(n - 1); }
     // Adds a Gaussian spot of `peak` 8-bit gray levels at (cx, cy) to a frame's samples,
     // every plane.
-    void AddSpot(uint8_t* frame, double cx, double cy, double peak) const;
+    void AddSpot(uint8_t* frame, double cx, double cy, double peak, double sigma = kFlashSigma) const;
 };
 
 // What a run leaves for the measurements.
@@ -69,6 +70,7 @@ struct SRun
     std::vector<uint8_t> disc;  // the mean frame's whole disc, up to its limb
     std::vector<uint16_t> mean;
     int processed = 0;
+    SZubDetectionLimit limit;
 };
 
 // The ROI mask eroded by n pixels.
@@ -95,6 +97,8 @@ struct SFlash
     int duration = 0;
     double peak = 0.0;  // gray levels
     SZubPoint offset;   // from the planet's centre
+    double sigma = kFlashSigma;  // of its Gaussian, pixels
+    bool bFlat = false;          // the peak in every frame, not a sine's rise and fall
 };
 
 // A place on the disc along a direction: fraction x the limb's distance - inset pixels.
@@ -154,6 +158,9 @@ struct SAxes
     std::vector<double> peaks;
     std::vector<int> durations;
     bool bWholeDisc = false;  // places measured on the mean frame's whole disc
+    double unit = 0.0;        // gray levels of a peak of 1; 0: the video's sigma
+    double flashSigma = kFlashSigma;
+    bool bFlat = false;
 };
 
 // Detections per cell [place][peak][duration], KIV alone and both detectors.
@@ -213,5 +220,6 @@ struct SSummary
 // The parts of their own sources.
 const SAxes& PlaceAxes();
 void RunPlacesPart(const SOptions& o, CHarness& harness, SSummary& summary);
+void RunLimitPart(const SOptions& o, CHarness& harness);
 void RunNuisancePart(const SOptions& o, CHarness& harness, SSummary& summary);
 }  // namespace zubdetect

@@ -4,6 +4,7 @@
 #include "zubapp.h"
 #include "zubdoc.h"
 #include "zubframe.h"
+#include "zubreport.h"
 #include "zubser.h"
 #include "zubview.h"
 
@@ -76,17 +77,17 @@ bool SSer::Open(const std::string& file)
     return frames > 0;
 }
 
-void SSer::AddSpot(uint8_t* frame, double cx, double cy, double peak) const
+void SSer::AddSpot(uint8_t* frame, double cx, double cy, double peak, double sigma) const
 {
     const int maxSample = depth > 8 ? (1 << std::min(depth, 16)) - 1 : 255;
     const double scale = maxSample / 255.0;
-    const int reach = static_cast<int>(std::ceil(5 * kFlashSigma));
+    const int reach = static_cast<int>(std::ceil(5 * sigma));
     for (int y = std::max(0, int(cy) - reach); y <= std::min(height - 1, int(cy) + reach); ++y)
     {
         for (int x = std::max(0, int(cx) - reach); x <= std::min(width - 1, int(cx) + reach); ++x)
         {
             const double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-            const double add = peak * scale * std::exp(-d2 / (2 * kFlashSigma * kFlashSigma));
+            const double add = peak * scale * std::exp(-d2 / (2 * sigma * sigma));
             for (int p = 0; p < planes; ++p)
             {
                 const size_t i = (static_cast<size_t>(y) * width + x) * planes + p;
@@ -148,6 +149,7 @@ SRun CHarness::Run(const std::string& path)
         }
         run.bDone = true;
         run.processed = doc.m_nProcessed;
+        run.limit = ZubDocDetectionLimit(doc);
         run.records.assign(doc.m_pFrameData.begin(), doc.m_pFrameData.begin() + doc.m_nProcessed);
         for (int i = 0; i < doc.CandidateCount(); ++i)
         {
@@ -310,7 +312,7 @@ bool WriteWithFlashes(const SVideo& v, const std::vector<SFlash>& flashes, const
         return false;
     struct SSpot
     {
-        double x, y, peak;
+        double x, y, peak, sigma;
     };
     std::map<int, std::vector<SSpot>> spots;  // by frame
     for (const SFlash& f : flashes)
@@ -318,8 +320,8 @@ bool WriteWithFlashes(const SVideo& v, const std::vector<SFlash>& flashes, const
         for (int k = 0; k < f.duration && f.start + k <= v.ser.frames; ++k)
         {
             const int n = f.start + k;
-            const double level = f.peak * std::sin(std::numbers::pi * (k + 0.5) / f.duration);
-            spots[n].push_back({v.cx[n - 1] + f.offset.x, v.cy[n - 1] + f.offset.y, level});
+            const double level = f.bFlat ? f.peak : f.peak * std::sin(std::numbers::pi * (k + 0.5) / f.duration);
+            spots[n].push_back({v.cx[n - 1] + f.offset.x, v.cy[n - 1] + f.offset.y, level, f.sigma});
         }
     }
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -332,7 +334,7 @@ bool WriteWithFlashes(const SVideo& v, const std::vector<SFlash>& flashes, const
         file.seekg(offset);
         file.read(bytes, size);
         for (const SSpot& s : list)
-            v.ser.AddSpot(frame.data(), s.x, s.y, s.peak);
+            v.ser.AddSpot(frame.data(), s.x, s.y, s.peak, s.sigma);
         file.seekp(offset);
         file.write(bytes, size);
     }
@@ -506,7 +508,10 @@ void CTable::Print() const
         std::printf("\n");
         for (size_t i = 0; i < m_axes->peaks.size(); ++i)
         {
-            std::printf("    %5.0f sigma   ", m_axes->peaks[i]);
+            if (m_axes->unit > 0.0)
+                std::printf("    %4.2f x limit  ", m_axes->peaks[i]);
+            else
+                std::printf("    %5.0f sigma   ", m_axes->peaks[i]);
             for (size_t j = 0; j < m_axes->durations.size(); ++j)
             {
                 const size_t k = Index(static_cast<int>(p), static_cast<int>(i), static_cast<int>(j));
@@ -558,7 +563,7 @@ CTable RunManyFlashes(CHarness& harness, const SVideo& v, const SAxes& axes, int
                 for (size_t place = 0; place < axes.places.size(); ++place)
                     cells.push_back({static_cast<int>(place), static_cast<int>(i), static_cast<int>(j)});
     const int longest = *std::max_element(axes.durations.begin(), axes.durations.end());
-    const double unit = axes.bWholeDisc ? v.sigmaZub : v.sigma;
+    const double unit = axes.unit > 0.0 ? axes.unit : axes.bWholeDisc ? v.sigmaZub : v.sigma;
     size_t next = 0;
     runs = 0;
     while (next < cells.size())
@@ -571,7 +576,7 @@ CTable RunManyFlashes(CHarness& harness, const SVideo& v, const SAxes& axes, int
             const SZubPoint offset = v.Place(axes.places[static_cast<size_t>(c.place)], angle + 0.7 * static_cast<double>(next),
                                              axes.bWholeDisc);
             flashes.push_back({start, axes.durations[static_cast<size_t>(c.duration)],
-                               axes.peaks[static_cast<size_t>(c.peak)] * unit, offset});
+                               axes.peaks[static_cast<size_t>(c.peak)] * unit, offset, axes.flashSigma, axes.bFlat});
             flashCells.push_back(c);
         }
         if (flashes.empty())

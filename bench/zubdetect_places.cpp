@@ -61,4 +61,37 @@ void RunPlacesPart(const SOptions& o, CHarness& harness, SSummary& summary)
         summary.places.Merge(t);
     }
 }
+// Flashes at the detection limit each clean run states (a seeing-sized spot, the detector's
+// own, the same peak in each of its frames) and at multiples of it: found at about half the
+// limit's rate at 1, nearly always above it, if the limit says what it should.
+void RunLimitPart(const SOptions& o, CHarness& harness)
+{
+    if (!Wanted(o, "limit"))
+        return;
+    const int trials = o.bQuick ? 2 : 8;
+    std::printf("\n== limit: flashes at the detection limit the flash-free run states (Gaussian sigma %.1f px, the same "
+                "peak in each of %d frames), peaks as multiples of the limit; %d flashes per cell, places up to 2-3 px "
+                "inside the limb, scored on the detectors' marks\n",
+                CZubSpotFilter::kSpotSigma, 4, trials);
+    for (const SSize& size : kSizes)
+    {
+        SZubSynthOptions s = Synth(size.width, size.height, kFrames, 40 + static_cast<uint64_t>(size.radius));
+        s.radius = size.radius;
+        SVideo v;
+        v.name = "limit-" + std::to_string(size.radius);
+        if (!PrepareSynthVideo(harness, v, s) || !v.clean.limit.bKnown)
+            continue;
+        SAxes axes = kPlaceAxes;
+        axes.peaks = {0.75, 1.0, 1.25, 1.5};
+        axes.durations = {4};
+        axes.unit = v.clean.limit.peak;
+        axes.flashSigma = CZubSpotFilter::kSpotSigma;
+        axes.bFlat = true;
+        int runs = 0;
+        const CTable t = RunManyFlashes(harness, v, axes, kFirstStart, kSpacing, std::numbers::pi / 5, trials, runs);
+        std::printf("\n-- planet radius %d px: limit %s; %d runs\n", size.radius,
+                    ZubDetectionLimitText(v.clean.limit).c_str(), runs);
+        t.Print();
+    }
+}
 }  // namespace zubdetect
