@@ -8,7 +8,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace
@@ -196,8 +200,15 @@ bool ZubReportVideo(const CZubDoc& doc, const std::string& folder, const ZubPngW
     return true;
 }
 
+namespace
+{
+std::string PartPath(const std::string& folder, const std::string& name)
+{
+    return folder + "/." + name + ".zubpart";
+}
+
 // One "key=value" line per figure (values on one line), then the section's HTML.
-std::string ZubReportPartText(const SZubReportVideo& part)
+std::string PartText(const SZubReportVideo& part)
 {
     auto line = [](const char* key, std::string value) {
         for (char& c : value)
@@ -211,7 +222,7 @@ std::string ZubReportPartText(const SZubReportVideo& part)
            line("candidates", std::to_string(part.candidates)) + "--\n" + part.html;
 }
 
-bool ZubParseReportPart(const std::string& text, SZubReportVideo& part)
+bool ParsePart(const std::string& text, SZubReportVideo& part)
 {
     part = {};
     std::istringstream in(text);
@@ -238,6 +249,38 @@ bool ZubParseReportPart(const std::string& text, SZubReportVideo& part)
     const size_t body = text.find("\n--\n");
     part.html = text.substr(body + 4);
     return true;
+}
+}  // namespace
+
+bool ZubSaveReportPart(const std::string& folder, const SZubReportVideo& part, std::string& error)
+{
+    const std::string text = PartText(part);
+    CZubReplacingFile file;
+    if (!file.Open(PartPath(folder, part.name), error))
+        return false;
+    if (std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size())
+    {
+        error = std::strerror(errno);
+        return false;
+    }
+    return file.Commit(error);
+}
+
+SZubReportVideo ZubTakeReportPart(const std::string& folder, const std::string& name)
+{
+    const std::string path = PartPath(folder, name);
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::remove(path.c_str());
+    SZubReportVideo part;
+    if (!ParsePart(text, part) || part.name != name)
+    {
+        part = {};
+        part.name = name;
+        part.failure = "the run did not complete";
+    }
+    return part;
 }
 
 std::string ZubReportPage(const std::vector<SZubReportVideo>& videos)

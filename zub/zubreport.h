@@ -55,9 +55,11 @@ struct SZubReportVideo
 // with the video's file name; false with the reason when a picture could not be written.
 bool ZubReportVideo(const CZubDoc& doc, const std::string& folder, const ZubPngWriter& writePng,
                     SZubReportVideo& part, std::string& error);
-// A part as text and back: a video searched in a process of its own hands it over in a file.
-std::string ZubReportPartText(const SZubReportVideo& part);
-bool ZubParseReportPart(const std::string& text, SZubReportVideo& part);
+// A video searched in a process of its own hands its part over in a hidden file of the
+// report's folder, named after the video's file name. Taking it removes the file; a part
+// that is not there (its process ended abnormally) says the run did not complete.
+bool ZubSaveReportPart(const std::string& folder, const SZubReportVideo& part, std::string& error);
+SZubReportVideo ZubTakeReportPart(const std::string& folder, const std::string& name);
 // The page for the videos in the order given.
 std::string ZubReportPage(const std::vector<SZubReportVideo>& videos);
 // Writes folder/index.html whole or not at all; false with the reason.

@@ -9,7 +9,6 @@
 #include "zubheadlessloop.h"
 #include "zubheadlessshell.h"
 #include "zubpictures.h"
-#include "zubreplacefile.h"
 #include "zubreport.h"
 #include "zubview.h"
 #ifdef ZUB_HAVE_FFMPEG
@@ -400,13 +399,8 @@ bool WritePng(const std::string& path, const SZubPicture& picture, std::string& 
 }
 #endif
 
-// A video's part of the report, handed from its run (perhaps in a child) to the page.
-std::string ReportPartPath(const SOptions& o, const std::string& video)
-{
-    return (fs::path(o.report) / ("." + fs::path(video).filename().string() + ".zubpart")).string();
-}
-
-// Writes the video's part and its pictures; the reason when they could not be written.
+// Writes the video's part of the report and its pictures; the reason when they could not be
+// written. Its run may be in a child: the page is made once every video is done.
 std::string WriteReportPart(const SOptions& o, const std::string& video, const CZubDoc* doc, const std::string& failure)
 {
     SZubReportVideo part;
@@ -417,33 +411,17 @@ std::string WriteReportPart(const SOptions& o, const std::string& video, const C
 #endif
     part.name = fs::path(video).filename().string();
     part.failure = doc ? "" : failure;
-    const std::string text = ZubReportPartText(part);
-    CZubReplacingFile file;
-    if (!file.Open(ReportPartPath(o, video), error) || std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size() ||
-        !file.Commit(error))
+    if (!ZubSaveReportPart(o.report, part, error))
         return "cannot write the report: " + error;
     return {};
 }
 
-// The page over every video's part, in the order given; the parts go.
+// The page over every video's part, in the order given.
 int WriteReport(const SOptions& o, int status)
 {
     std::vector<SZubReportVideo> videos;
     for (const std::string& video : o.videos)
-    {
-        const std::string path = ReportPartPath(o, video);
-        std::ifstream in(path, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        SZubReportVideo part;
-        if (!ZubParseReportPart(text, part))
-        {
-            part = {};
-            part.name = fs::path(video).filename().string();
-            part.failure = "the run did not complete";
-        }
-        ::unlink(path.c_str());
-        videos.push_back(part);
-    }
+        videos.push_back(ZubTakeReportPart(o.report, fs::path(video).filename().string()));
     std::string error;
     if (!ZubWriteReportPage(o.report, videos, error))
     {
