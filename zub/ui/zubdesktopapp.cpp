@@ -193,6 +193,8 @@ int ZubDesktopMain(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName("Zub");
     QApplication::setOrganizationName("Trelvane");
+    // Wayland matches the window to its desktop entry (name and icon) by this.
+    QGuiApplication::setDesktopFileName("org.trelvane.zub");
     CZubDesktopApp app;
     app.StartUp(CZubDesktopApp::CommandLineFile(QApplication::arguments()));
     return app.Run();
