@@ -67,10 +67,10 @@ const char kUsage[] =
     "  --list-videos             print the arguments that are videos, one a line, and stop\n"
     "  --list-settings           print every parameter as Section.Key=Value, the values in\n"
     "                            force after the settings file and --set, and stop\n"
-    "  --help, --version\n"
+    "  --help, --version         print this help or the version, and stop\n"
     "  --                        the end of the options: every argument after it is a video\n"
     "\n"
-    "Parameters come from the settings file (see README); zubcli never writes it.\n"
+    "Parameters come from the settings file (man zubcli says where); zubcli never writes it.\n"
     "Exit status: 0 every video processed, 1 a video failed, 2 usage error.\n";
 
 struct SOptions
