@@ -451,6 +451,9 @@ double JsonNumber(const std::string& json, const std::string& key)
 // The limit follows the noise: twice the noise, twice the faintest flash seen.
 TEST_F(ZubCli, ReportOfANightAndTheDetectionLimit)
 {
+#ifndef ZUB_HAVE_FFMPEG
+    GTEST_SKIP() << "the report's pictures need the FFmpeg build";
+#else
     std::filesystem::create_directories("videos");
     const std::string flash = Synth("videos/flash.ser", true);
     SZubSynthOptions noisy = SmallVideo(false);
@@ -482,6 +485,16 @@ TEST_F(ZubCli, ReportOfANightAndTheDetectionLimit)
     }
     EXPECT_EQ(nPictures, 3);  // the detection image, the frames and the light curve
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("night"), std::filesystem::directory_iterator()), 4);
+
+    // Without time stamps, a container's creation time places the frames the rate times.
+    if (!ZubSynthWriteVideo(SmallVideo(false), "plain.avi", EZubSynthCodec::Mjpeg, error) ||
+        std::system("ffmpeg -loglevel error -y -i plain.avi -c copy -metadata creation_time=2024-01-02T03:04:05.250000Z "
+                    "dated.mkv") != 0)
+        GTEST_SKIP() << "no ffmpeg program to write the video";
+    EXPECT_TRUE(Contains(RunCli({"--json", "dated.mkv"}).out,
+                         "\"time\":{\"start\":\"2024-01-02T03:04:05.250Z\",\"end\":\"2024-01-02T03:04:08.250Z\","
+                         "\"seconds\":3.000,\"source\":\"creation time, frame rate\",\"frames_searched\":90}"));
+#endif
 }
 
 // Ctrl-C or a logout during a parallel night: the children end with zubcli, nothing is left

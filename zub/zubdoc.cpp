@@ -112,6 +112,7 @@ bool CZubDoc::ReadVideoFacts()
     m_bih = {};
     m_csSubtype.clear();
     m_llDuration = m_llAvgTimePerFrame = m_llFrames = 0;
+    m_csCreationTime.clear();
     if (!m_pSer->Open(m_csPathName))
     {
         Log().Log("Cannot open SER file.");

@@ -120,6 +120,7 @@ public:
     int m_nGraphState = 0;  // 0 no graph yet, 1 stopped, 2 running
     std::atomic<int> m_nPhase{PHASE_IDLE};
     int64_t m_llDuration = 0;
+    std::string m_csCreationTime;  // a video's, when its container gives one (ISO 8601, UTC)
     int64_t m_llAvgTimePerFrame = 0;
     int64_t m_llFrames = 0;
     std::atomic<int> m_nFrame{0};

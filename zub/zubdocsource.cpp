@@ -269,6 +269,7 @@ bool CZubDoc::ConnectVideo(bool bReadFacts)
         m_llDuration = facts.llDuration;
         m_llAvgTimePerFrame = facts.llAvgTimePerFrame;
         m_llFrames = facts.llFrames;
+        m_csCreationTime = facts.csCreationTime;
     }
     Log().Log("Connected.");
     return true;

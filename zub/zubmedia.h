@@ -19,6 +19,7 @@ struct SZubMediaFacts
     int64_t llDuration = 0;         // 100-ns units
     int64_t llFrames = 0;
     std::string csSubtype;          // "vids"
+    std::string csCreationTime;     // the container's, ISO 8601 in UTC; empty when it has none
 };
 
 // Receives every decoded frame: 24-bit rows padded to 4 bytes as the facts' bih says.

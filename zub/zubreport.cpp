@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +97,37 @@ std::string CandidateHtml(const CZubDoc& doc, int i, const std::string& strip, c
                 "frame; the red line marks the detection frame.</figcaption></figure>\n";
     return html + "</div>\n";
 }
+// "YYYY-MM-DD HH:MM:SS.mmm" of seconds since 1970 in UTC.
+std::string UtcText(double seconds)
+{
+    const long long millis = std::llround(seconds * 1000.0);
+    const time_t t = static_cast<time_t>(millis / 1000);
+    std::tm tm{};
+    if (millis < 0 || !gmtime_r(&t, &tm))
+        return {};
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(millis % 1000));
+    return text;
+}
+
+// A container's creation time ("2019-09-29T04:00:00.000000Z", "2019-09-29 04:00:00"), in
+// seconds since 1970; false when it is not such a time.
+bool ParseUtc(const std::string& text, double& seconds)
+{
+    std::tm tm{};
+    double second = 0.0;
+    char separator = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &separator,
+                    &tm.tm_hour, &tm.tm_min, &second) != 7 ||
+        (separator != 'T' && separator != ' ') || tm.tm_year < 1970 || second < 0.0 || second >= 61.0)
+        return false;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    const time_t t = timegm(&tm);
+    seconds = static_cast<double>(t) + second;
+    return t != static_cast<time_t>(-1);
+}
 }  // namespace
 
 SZubTimeCovered ZubTimeCovered(const CZubDoc& doc)
@@ -117,6 +150,14 @@ SZubTimeCovered ZubTimeCovered(const CZubDoc& doc)
     {
         time.seconds = static_cast<double>(frames) * static_cast<double>(doc.m_llAvgTimePerFrame) * 1e-7;
         time.source = "frame rate";
+    }
+    // Without time stamps, the file's own time (a container's creation time) if it has one.
+    if (double start = 0.0; time.start.empty() && ParseUtc(doc.m_csCreationTime, start))
+    {
+        time.start = UtcText(start);
+        if (time.seconds >= 0.0)
+            time.end = UtcText(start + time.seconds);
+        time.source = time.seconds >= 0.0 ? "creation time, frame rate" : "creation time";
     }
     return time;
 }

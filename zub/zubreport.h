@@ -15,13 +15,14 @@
 class CZubDoc;
 class CZubImpact;
 
-// The time a video covers: from the SER time stamps, else its length from the frame rate.
+// The time a video covers: from the SER time stamps, else its length from the frame rate and
+// its start from the container's creation time, if it has one.
 struct SZubTimeCovered
 {
     std::string start;  // "YYYY-MM-DD HH:MM:SS.mmm" UTC; empty when unknown
     std::string end;
     double seconds = -1.0;  // negative when unknown
-    std::string source = "unknown";  // "time stamps", "frame rate" or "unknown"
+    std::string source = "unknown";  // "time stamps", "frame rate", "creation time[, frame rate]"
     int64_t framesSearched = 0;
 };
 SZubTimeCovered ZubTimeCovered(const CZubDoc& doc);

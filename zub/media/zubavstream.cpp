@@ -263,6 +263,14 @@ int64_t CZubAvStream::Duration() const
     return 0;
 }
 
+std::string CZubAvStream::CreationTime() const
+{
+    for (const AVDictionary* metadata : {format->metadata, Stream()->metadata})
+        if (const AVDictionaryEntry* entry = av_dict_get(metadata, "creation_time", nullptr, 0); entry && entry->value)
+            return entry->value;
+    return {};
+}
+
 int64_t CZubAvStream::FramesInHeader() const
 {
     return std::max<int64_t>(Stream()->nb_frames, 0);

@@ -62,6 +62,7 @@ public:
     int64_t Duration() const;      // 100-ns units; 0 when unknown
     int64_t FramesInHeader() const;      // the container's frame count; 0 when it has none
     int64_t FramesFromDuration() const;  // duration / time per frame, rounded; 0 when unknown
+    std::string CreationTime() const;    // the container's or the stream's; "" when none
 
     // The decoded `frame` as 24-bit rows, bottom line first, into `pixels`, which must hold
     // bih.biSizeImage + kScalerSlack bytes: the scaler may write a little past a row's end.

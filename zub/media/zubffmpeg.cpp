@@ -77,6 +77,7 @@ void CZubFfmpegSource::ReadFacts(SZubMediaFacts& facts)
     facts.llAvgTimePerFrame = m_state->TimePerFrame();
     facts.llDuration = m_state->Duration();
     facts.llFrames = m_state->FramesInHeader();
+    facts.csCreationTime = m_state->CreationTime();
     if (facts.llFrames > 0)
         return;
     // An estimate from the duration can fall short (small frames sharing the last packet);
