@@ -60,9 +60,9 @@ void InstallHandlers()
     sigemptyset(&action.sa_mask);
     for (const int sig : kEndSignals)
         sigaddset(&action.sa_mask, sig);
-    // Once: a second signal finds the default action. No SA_RESTART, so that a blocking
-    // wait returns and sees the signal.
-    action.sa_flags = SA_RESETHAND;
+    // Once: a second signal finds the default action. Calls it interrupts go on (a read of
+    // the video must not fail for it); whoever waits for it watches the pipe or a child.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
     for (const int sig : kEndSignals)
         ::sigaction(sig, &action, nullptr);
 }
