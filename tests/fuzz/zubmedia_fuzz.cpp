@@ -107,6 +107,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     static CQuietShell shell;
     ZubApp().SetShell(&shell);
     ZubAvQuietLogs();
+    ZubAvSetDecoderThreads(1);  // a decoder's threads cost more to start than its few frames
     return 0;
 }
 

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -175,6 +176,16 @@ void ZubAvQuietLogs()
     av_log_set_level(AV_LOG_FATAL);
 }
 
+namespace
+{
+std::atomic<int> g_decoderThreads{0};
+}
+
+void ZubAvSetDecoderThreads(int count)
+{
+    g_decoderThreads = count;
+}
+
 CZubAvStream::CZubAvStream() : packet(av_packet_alloc()), frame(av_frame_alloc()) {}
 
 EZubAvOpen CZubAvStream::Open(const std::string& path, std::string& reason)
@@ -224,7 +235,7 @@ EZubAvOpen CZubAvStream::Open(const std::string& path, std::string& reason)
         reason = codec ? ZubAvErrorText(result) : "Out of memory";
         return EZubAvOpen::Unsupported;
     }
-    codec->thread_count = 0;  // as many threads as the machine has
+    codec->thread_count = g_decoderThreads;  // 0: as many as the machine has
     codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if ((result = avcodec_open2(codec.get(), decoder, nullptr)) < 0)
     {

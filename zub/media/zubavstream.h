@@ -47,6 +47,9 @@ void ZubAvRemoveMemoryVideo(const std::string& name);
 // FFmpeg's own chatter (deprecated pixel formats and the like) is not for our users; every
 // failure that matters is reported by the sources.
 void ZubAvQuietLogs();
+// Threads each decoder may use; 0, the default, is as many as the machine has. One makes
+// decoding deterministic and cheap to open, as fuzzing wants.
+void ZubAvSetDecoderThreads(int count);
 
 class CZubAvStream
 {
