@@ -340,6 +340,7 @@ TEST_F(ZubDetect, BadIntensityIncIsReportedOncePerRun)
 
 TEST_F(ZubDetect, SimulatedImpactOnTheRealRecording)
 {
+    ZUB_SKIP_WITHOUT_SHARED_DATA();
     SZubParams& p = ZubApp().m_params;
     p.Simulation = true;
     p.RelativePositionX = 10;
@@ -363,6 +364,7 @@ TEST_F(ZubDetect, SimulatedImpactOnTheRealRecording)
 
 TEST_F(ZubDetect, FalseAlarmsOnTheRealRecording)
 {
+    ZUB_SKIP_WITHOUT_SHARED_DATA();
     ASSERT_TRUE(Open(ZubSharedData("jupiter-dslr-256x256-mono8.ser")));
     EXPECT_TRUE(Has("End fase: Find IMPACT."));
     const int count = Doc().CandidateCount();

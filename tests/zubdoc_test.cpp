@@ -1233,9 +1233,8 @@ TEST_F(ZubDocRunTest, StoppingSerRunsAtRandomMomentsNeverDeadlocks)
 
 TEST_F(ZubDocRunTest, RealJupiterDriftIsFollowed)
 {
+    ZUB_SKIP_WITHOUT_SHARED_DATA();
     const std::string path = ZubSharedData("jupiter-dslr-256x256-mono8.ser");
-    if (!ZubFileExists(path))
-        GTEST_SKIP() << "no " << path;
     ASSERT_TRUE(run.Open(path));
     const CZubDoc& doc = run.m_doc;
     ASSERT_EQ(doc.m_llFrames, 100);

@@ -105,10 +105,11 @@ std::vector<std::string> Videos()
                                       Synth("mjpeg.avi", EZubSynthCodec::Mjpeg, 96, 64, 40),
                                       Synth("mpeg1.mpg", EZubSynthCodec::Mpeg1, 96, 64, 40),
                                       Synth("elementary.m2v", EZubSynthCodec::Mpeg2, 96, 64, 40),
-                                      Synth("wmv8.wmv", EZubSynthCodec::Wmv, 96, 64, 40),
-                                      ZubSharedData("jupiter-dslr-512x512-mjpeg.avi"),
-                                      ZubSharedData("moon-1280x960-mpeg4.avi"),
-                                      ZubSharedData("jupiter-clip-128x96-audio.wmv")};
+                                      Synth("wmv8.wmv", EZubSynthCodec::Wmv, 96, 64, 40)};
+        if (ZubHasSharedData())
+            for (const char* name : {"jupiter-dslr-512x512-mjpeg.avi", "moon-1280x960-mpeg4.avi",
+                                     "jupiter-clip-128x96-audio.wmv"})
+                v.push_back(ZubSharedData(name));
         if (std::system("ffmpeg -loglevel error -y -i mjpeg.avi -c:v mpeg2video -bf 2 -g 12 "
                         "-sc_threshold 1000000000 -q:v 2 -f vob bframes.mpg") == 0)
             v.push_back("bframes.mpg");
@@ -130,6 +131,7 @@ void ExpectFrame(IZubPlayerSource& player, const SDecoded& all, size_t k, const 
 
 TEST(ZubFfmpegPlayerTest, FactsComeFromTheContainer)
 {
+    ZUB_SKIP_WITHOUT_SHARED_DATA();
     const SZubPlayerFacts avi = FactsOf(ZubSharedData("jupiter-dslr-512x512-mjpeg.avi"));
     EXPECT_EQ(avi.bih.biWidth, 512);
     EXPECT_EQ(avi.bih.biHeight, 512);

@@ -434,6 +434,7 @@ TEST_F(ZubMediaTest, LosslessAviGivesTheRecordsAndCandidatesOfTheSer)
 
 TEST_F(ZubMediaTest, RealFilesRunThroughEveryPhase)
 {
+    ZUB_SKIP_WITHOUT_SHARED_DATA();
     // A simulated impact makes a candidate on Jupiter, so that the results pass runs too;
     // on the bright Moon it stands out from nothing.
     Params().Simulation = true;

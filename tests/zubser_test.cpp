@@ -551,6 +551,7 @@ TEST(ZubSer, DoubtfulTrailersGiveNoTimeStamps)
 
 TEST(ZubSer, RealJupiterRecording)
 {
+    ZUB_SKIP_WITHOUT_SHARED_DATA();
     CZubSer ser;
     ASSERT_TRUE(ser.Open(ZubSharedData("jupiter-dslr-256x256-mono8.ser")));
     EXPECT_EQ(ser.ImageWidth, 256);

@@ -27,6 +27,11 @@ std::string ZubSharedData(const std::string& name)
     return std::string(ZUB_SHARED_DATA_DIR) + "/" + name;
 }
 
+bool ZubHasSharedData()
+{
+    return ZubFileExists(ZubSharedData("jupiter-dslr-256x256-mono8.ser"));
+}
+
 bool ZubFileExists(const std::string& path)
 {
     return std::ifstream(path).good();

@@ -12,6 +12,11 @@
 const std::string& ZubTestDir();
 // A file of the real recordings beside the checkout (../shared/data/NAME).
 std::string ZubSharedData(const std::string& name);
+// False in a bare clone: the tests on real recordings then skip instead of failing.
+bool ZubHasSharedData();
+#define ZUB_SKIP_WITHOUT_SHARED_DATA() \
+    if (!ZubHasSharedData())           \
+    GTEST_SKIP() << "no real recordings beside the checkout"
 bool ZubFileExists(const std::string& path);
 std::vector<uint8_t> ZubReadFile(const std::string& path);
 std::string ZubReadText(const std::string& path);
