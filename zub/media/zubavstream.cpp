@@ -173,7 +173,7 @@ std::string ZubAvErrorText(int error)
 
 void ZubAvQuietLogs()
 {
-    av_log_set_level(AV_LOG_FATAL);
+    av_log_set_level(AV_LOG_QUIET);  // some decoders call a damaged frame "fatal"
 }
 
 namespace
